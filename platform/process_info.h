@@ -1,0 +1,19 @@
+// Counts of what a process holds, for tests that check nothing is left behind.
+#pragma once
+
+namespace kx {
+
+// True where the Win32 calls are the system's own rather than our layer's.
+#ifdef _WIN32
+constexpr bool kSystemWin32 = true;
+#else
+constexpr bool kSystemWin32 = false;
+#endif
+
+// Threads of this process, or -1 when the count cannot be read.
+int CountProcessThreads();
+
+// Open file descriptors (Linux) or kernel handles (Windows), or -1.
+int CountOpenHandles();
+
+}  // namespace kx

@@ -1,0 +1,67 @@
+// Internals shared by the Linux implementation of the Win32 calls.
+#pragma once
+
+#include "platform/win32.h"
+
+#include <atomic>
+#include <cstdint>
+
+namespace kx {
+
+enum class ObjectKind : std::uint32_t { Mutex = 0x4D555458u, Thread = 0x54485244u };
+
+// A kernel object lives while any handle to it is open and, for a thread,
+// while the thread itself runs.
+struct KernelObject {
+    explicit KernelObject(ObjectKind k) : kind(k) {}
+    virtual ~KernelObject() = default;
+    KernelObject(const KernelObject&) = delete;
+    KernelObject& operator=(const KernelObject&) = delete;
+
+    void AddRef() { refs.fetch_add(1, std::memory_order_relaxed); }
+    virtual void Release();
+
+    const ObjectKind kind;
+    std::atomic<int> refs{1};
+};
+
+// What a HANDLE points to: one per open handle, so that duplicated handles
+// are distinct and each is closed on its own.
+struct HandleEntry {
+    static constexpr std::uint32_t kLive = 0x484E444Cu;
+    std::uint32_t magic = kLive;
+    KernelObject* object;
+};
+
+HANDLE NewHandle(KernelObject* object);
+KernelObject* Resolve(HANDLE handle, ObjectKind kind);
+
+DWORD WaitMutex(KernelObject* mutex, DWORD milliseconds);
+BOOL ReleaseMutexObject(KernelObject* mutex);
+DWORD WaitThread(KernelObject* thread, DWORD milliseconds);
+
+// A thread that ends holding mutexes abandons them; sanitizer builds must be
+// told, as it ends.
+void ForgetHeldMutexesForSanitizer();
+
+// Called while no layer bookkeeping is in progress: ends the calling thread
+// here if TerminateThread was asked to end it.
+void TerminationPoint();
+
+// Marks layer bookkeeping (internal locks held, reference counts moving):
+// a thread is never ended inside one. Deferred cancellation is off inside
+// it too, so only our own termination point ends a thread in layer code.
+class LayerSection {
+public:
+    LayerSection();
+    ~LayerSection();
+    LayerSection(const LayerSection&) = delete;
+    LayerSection& operator=(const LayerSection&) = delete;
+
+private:
+    int savedCancelState_;
+};
+
+std::int64_t MonotonicNowNs();
+
+}  // namespace kx

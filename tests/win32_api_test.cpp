@@ -1,0 +1,343 @@
+// The Win32 calls that the plug-in relies on, held to one behaviour: this
+// program runs against the system's calls under Wine and against our layer
+// natively.
+#include "platform/process_info.h"
+#include "platform/win32.h"
+#include "support/Gate.h"
+#include "support/Sanitizers.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <climits>
+#include <condition_variable>
+#include <cstring>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+using kxtest::Eventually;
+using kxtest::Gate;
+using namespace std::chrono_literals;
+
+namespace {
+
+// Runs `body` on a thread started by _beginthreadex.
+struct Worker {
+    std::function<unsigned()> body;
+    HANDLE handle = nullptr;
+    unsigned id = 0;
+
+    static unsigned __stdcall Entry(void* self) { return static_cast<Worker*>(self)->body(); }
+
+    explicit Worker(std::function<unsigned()> b) : body(std::move(b)) {
+        handle = reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, Entry, this, 0, &id));
+    }
+    ~Worker() {
+        if (handle != nullptr) {
+            WaitForSingleObject(handle, INFINITE);
+            CloseHandle(handle);
+        }
+    }
+};
+
+// Whether another thread could take `mutex` at once.
+bool FreeForOthers(HANDLE mutex) {
+    DWORD result = WAIT_FAILED;
+    std::thread([&] {
+        result = WaitForSingleObject(mutex, 0);
+        if (result == WAIT_OBJECT_0 || result == WAIT_ABANDONED) ReleaseMutex(mutex);
+    }).join();
+    return result == WAIT_OBJECT_0 || result == WAIT_ABANDONED;
+}
+
+std::string UniqueName(const char* what) {
+    static std::atomic<int> counter{0};
+    return std::string("kx-test-") + what + "-" + std::to_string(counter++) + "-" +
+           std::to_string(std::chrono::steady_clock::now().time_since_epoch().count());
+}
+
+}  // namespace
+
+TEST(Win32Mutex, OwnerReentersAndReleasesAsOftenAsAcquired) {
+    HANDLE m = CreateMutexA(nullptr, FALSE, nullptr);
+    ASSERT_NE(m, nullptr);
+    EXPECT_EQ(WaitForSingleObject(m, INFINITE), WAIT_OBJECT_0);
+    EXPECT_EQ(WaitForSingleObject(m, 0), WAIT_OBJECT_0);
+    EXPECT_FALSE(FreeForOthers(m));
+    EXPECT_TRUE(ReleaseMutex(m));
+    EXPECT_FALSE(FreeForOthers(m));
+    EXPECT_TRUE(ReleaseMutex(m));
+    EXPECT_TRUE(FreeForOthers(m));
+    EXPECT_FALSE(ReleaseMutex(m));
+    EXPECT_EQ(GetLastError(), DWORD(ERROR_NOT_OWNER));
+    EXPECT_TRUE(CloseHandle(m));
+}
+
+TEST(Win32Mutex, ReleaseByAnotherThreadIsRefused) {
+    HANDLE m = CreateMutexA(nullptr, FALSE, nullptr);
+    ASSERT_EQ(WaitForSingleObject(m, INFINITE), WAIT_OBJECT_0);
+    BOOL released = TRUE;
+    std::thread([&] { released = ReleaseMutex(m); }).join();
+    EXPECT_FALSE(released);
+    EXPECT_FALSE(FreeForOthers(m));
+    ReleaseMutex(m);
+    CloseHandle(m);
+}
+
+TEST(Win32Mutex, InitialOwnerHoldsItAtOnce) {
+    HANDLE m = CreateMutexA(nullptr, TRUE, nullptr);
+    EXPECT_FALSE(FreeForOthers(m));
+    ReleaseMutex(m);
+    EXPECT_TRUE(FreeForOthers(m));
+    CloseHandle(m);
+}
+
+TEST(Win32Mutex, SameNameIsOneLockAndUnnamedAreIndependent) {
+    const std::string name = UniqueName("same");
+    HANDLE a = CreateMutexA(nullptr, FALSE, name.c_str());
+    ASSERT_NE(a, nullptr);
+    HANDLE b = CreateMutexA(nullptr, FALSE, name.c_str());
+    ASSERT_NE(b, nullptr);
+    EXPECT_EQ(GetLastError(), DWORD(ERROR_ALREADY_EXISTS));
+    EXPECT_NE(a, b);
+    ASSERT_EQ(WaitForSingleObject(a, INFINITE), WAIT_OBJECT_0);
+    EXPECT_FALSE(FreeForOthers(b));
+    ReleaseMutex(a);
+    EXPECT_TRUE(FreeForOthers(b));
+
+    HANDLE u1 = CreateMutexA(nullptr, FALSE, nullptr);
+    HANDLE u2 = CreateMutexA(nullptr, FALSE, nullptr);
+    ASSERT_EQ(WaitForSingleObject(u1, INFINITE), WAIT_OBJECT_0);
+    EXPECT_TRUE(FreeForOthers(u2));
+    ReleaseMutex(u1);
+    for (HANDLE h : {a, b, u1, u2}) EXPECT_TRUE(CloseHandle(h));
+}
+
+TEST(Win32Mutex, NamedObjectLivesWhileAnyHandleIsOpen) {
+    const std::string name = UniqueName("lifetime");
+    HANDLE first = CreateMutexA(nullptr, FALSE, name.c_str());
+    HANDLE second = CreateMutexA(nullptr, FALSE, name.c_str());
+    ASSERT_TRUE(CloseHandle(first));
+    ASSERT_EQ(WaitForSingleObject(second, INFINITE), WAIT_OBJECT_0);
+    HANDLE third = CreateMutexA(nullptr, FALSE, name.c_str());
+    EXPECT_EQ(GetLastError(), DWORD(ERROR_ALREADY_EXISTS));
+    EXPECT_FALSE(FreeForOthers(third));
+    ReleaseMutex(second);
+    CloseHandle(second);
+    CloseHandle(third);
+
+    // Every handle closed: the name makes a new object.
+    HANDLE fresh = CreateMutexA(nullptr, FALSE, name.c_str());
+    EXPECT_NE(GetLastError(), DWORD(ERROR_ALREADY_EXISTS));
+    EXPECT_TRUE(FreeForOthers(fresh));
+    CloseHandle(fresh);
+}
+
+TEST(Win32Mutex, DuplicateHandleReachesTheSameMutexAndOutlivesTheOriginal) {
+    HANDLE m = CreateMutexA(nullptr, FALSE, nullptr);
+    HANDLE copy = nullptr;
+    ASSERT_TRUE(DuplicateHandle(GetCurrentProcess(), m, GetCurrentProcess(), &copy, 0, FALSE,
+                                DUPLICATE_SAME_ACCESS));
+    EXPECT_NE(copy, m);
+    ASSERT_EQ(WaitForSingleObject(m, INFINITE), WAIT_OBJECT_0);
+    EXPECT_FALSE(FreeForOthers(copy));
+    ReleaseMutex(m);
+    EXPECT_TRUE(CloseHandle(m));
+    EXPECT_EQ(WaitForSingleObject(copy, 0), WAIT_OBJECT_0);
+    EXPECT_TRUE(ReleaseMutex(copy));
+    EXPECT_TRUE(CloseHandle(copy));
+}
+
+TEST(Win32Mutex, NullHandleFailsAtOnce) {
+    EXPECT_EQ(WaitForSingleObject(nullptr, INFINITE), WAIT_FAILED);
+    EXPECT_FALSE(ReleaseMutex(nullptr));
+    EXPECT_FALSE(CloseHandle(nullptr));
+}
+
+TEST(Win32Mutex, OwnerThatEndsHoldingItAbandonsItToTheNextLocker) {
+    HANDLE m = CreateMutexA(nullptr, FALSE, nullptr);
+    {
+        Worker owner([&] {
+            WaitForSingleObject(m, INFINITE);
+            WaitForSingleObject(m, INFINITE);
+            WaitForSingleObject(m, INFINITE);
+            return 0u;
+        });
+    }  // ended holding it three times
+    EXPECT_EQ(WaitForSingleObject(m, INFINITE), WAIT_ABANDONED);
+    EXPECT_FALSE(FreeForOthers(m));
+    EXPECT_TRUE(ReleaseMutex(m));  // once is enough: ownership starts afresh
+    EXPECT_TRUE(FreeForOthers(m));
+    CloseHandle(m);
+}
+
+TEST(Win32Mutex, WaiterBlockedWhenTheOwnerEndsGetsItAbandoned) {
+    HANDLE m = CreateMutexA(nullptr, FALSE, UniqueName("abandon").c_str());
+    Gate held, finish;
+    Worker owner([&] {
+        WaitForSingleObject(m, INFINITE);
+        held.Open();
+        finish.Wait();
+        return 0u;
+    });
+    ASSERT_TRUE(held.Wait());
+    DWORD result = 0;
+    std::thread waiter([&] {
+        result = WaitForSingleObject(m, INFINITE);
+        ReleaseMutex(m);
+    });
+    std::this_thread::sleep_for(30ms);  // let the waiter block (either order must pass)
+    finish.Open();
+    waiter.join();
+    EXPECT_EQ(result, WAIT_ABANDONED);
+    CloseHandle(m);
+}
+
+TEST(Win32Thread, ReportsItsIdTimeoutEndAndExitCode) {
+    Gate go;
+    std::atomic<DWORD> seenId{0};
+    Worker w([&] {
+        seenId = GetCurrentThreadId();
+        go.Wait();
+        return 7u;
+    });
+    ASSERT_NE(w.handle, nullptr);
+    EXPECT_NE(w.id, 0u);
+    EXPECT_EQ(WaitForSingleObject(w.handle, 50), WAIT_TIMEOUT);
+    DWORD code = 0;
+    ASSERT_TRUE(GetExitCodeThread(w.handle, &code));
+    EXPECT_EQ(code, STILL_ACTIVE);
+    go.Open();
+    EXPECT_EQ(WaitForSingleObject(w.handle, INFINITE), WAIT_OBJECT_0);
+    EXPECT_EQ(WaitForSingleObject(w.handle, 0), WAIT_OBJECT_0);  // stays signalled
+    ASSERT_TRUE(GetExitCodeThread(w.handle, &code));
+    EXPECT_EQ(code, 7u);
+    EXPECT_EQ(seenId.load(), DWORD(w.id));
+}
+
+namespace {
+
+// Terminates a thread that is busy with `body` and checks that it is gone,
+// that it ended with the given code and that the process holds no more
+// threads than before.
+void ExpectTerminated(std::function<void(std::atomic<bool>& started)> body) {
+    const int before = kx::CountProcessThreads();
+    std::atomic<bool> started{false};
+    std::atomic<bool> returned{false};
+    auto w = std::make_unique<Worker>([&] {
+        body(started);
+        returned = true;
+        return 1u;
+    });
+    ASSERT_TRUE(Eventually([&] { return started.load(); }));
+    EXPECT_EQ(WaitForSingleObject(w->handle, 20), WAIT_TIMEOUT);
+    ASSERT_TRUE(TerminateThread(w->handle, 42));
+    EXPECT_EQ(WaitForSingleObject(w->handle, 5000), WAIT_OBJECT_0);
+    DWORD code = 0;
+    EXPECT_TRUE(GetExitCodeThread(w->handle, &code));
+    EXPECT_EQ(code, 42u);
+    EXPECT_FALSE(returned.load());
+    w.reset();
+    EXPECT_TRUE(Eventually([&] { return kx::CountProcessThreads() <= before; }))
+        << "threads before " << before << ", after " << kx::CountProcessThreads();
+}
+
+}  // namespace
+
+TEST(Win32Terminate, EndsAThreadSleepingInALoop) {
+    ExpectTerminated([](std::atomic<bool>& started) {
+        started = true;
+        for (;;) Sleep(5);
+    });
+}
+
+TEST(Win32Terminate, EndsAThreadSpinningWithoutCalls) {
+    if (kxtest::kSignalsDeferred) {
+        GTEST_SKIP() << "ThreadSanitizer defers the signal that interrupts a spinning thread";
+    }
+    ExpectTerminated([](std::atomic<bool>& started) {
+        started = true;
+        volatile unsigned spin = 0;
+        for (;;) spin = spin + 1;
+    });
+}
+
+TEST(Win32Terminate, EndsAThreadBlockedOnAMutex) {
+    HANDLE m = CreateMutexA(nullptr, TRUE, nullptr);
+    ExpectTerminated([&](std::atomic<bool>& started) {
+        started = true;
+        WaitForSingleObject(m, INFINITE);
+    });
+    EXPECT_TRUE(ReleaseMutex(m));
+    EXPECT_TRUE(FreeForOthers(m));
+    CloseHandle(m);
+}
+
+TEST(Win32Terminate, EndsAThreadBlockedInAWaitThatNeverReturns) {
+    std::mutex lock;
+    std::condition_variable never;
+    ExpectTerminated([&](std::atomic<bool>& started) {
+        std::unique_lock<std::mutex> guard(lock);
+        started = true;
+        never.wait(guard, [] { return false; });
+    });
+}
+
+TEST(Win32Terminate, MutexHeldByTheTerminatedThreadPassesToTheNextWaiter) {
+    HANDLE m = CreateMutexA(nullptr, FALSE, nullptr);
+    ExpectTerminated([&](std::atomic<bool>& started) {
+        WaitForSingleObject(m, INFINITE);
+        started = true;
+        for (;;) Sleep(5);
+    });
+    EXPECT_EQ(WaitForSingleObject(m, 5000), WAIT_ABANDONED);
+    EXPECT_FALSE(FreeForOthers(m));
+    ReleaseMutex(m);
+    CloseHandle(m);
+}
+
+TEST(Win32Terminate, AllocatingThreadsKilledRepeatedlyLeaveTheAllocatorUsable) {
+    if (kx::kSystemWin32) {
+        GTEST_SKIP() << "Windows leaves the heap lock held when it kills a thread inside the allocator";
+    }
+    for (int round = 0; round < 200; ++round) {
+        std::atomic<bool> started{false};
+        Worker w([&] {
+            kxtest::ExpectToBeTerminated();
+            started = true;
+            for (;;) {
+                std::vector<std::string> churn;
+                for (int i = 0; i < 64; ++i) churn.emplace_back(100 + i, 'x');
+            }
+            return 0u;
+        });
+        ASSERT_TRUE(Eventually([&] { return started.load(); }));
+        ASSERT_TRUE(TerminateThread(w.handle, 0));
+        ASSERT_EQ(WaitForSingleObject(w.handle, 5000), WAIT_OBJECT_0) << "round " << round;
+    }
+    std::vector<std::string> afterwards(1000, std::string(300, 'y'));  // would hang on a held lock
+    EXPECT_EQ(afterwards.back().size(), 300u);
+}
+
+TEST(Win32Misc, SleepWaitsAtLeastItsTime) {
+    const auto start = std::chrono::steady_clock::now();
+    Sleep(30);
+    EXPECT_GE(std::chrono::steady_clock::now() - start, 29ms);
+    Sleep(0);
+}
+
+TEST(Win32Misc, ItoaWritesDecimalWithSignAndOtherBasesUnsigned) {
+    char buffer[40];
+    EXPECT_STREQ(_itoa(0, buffer, 10), "0");
+    EXPECT_STREQ(_itoa(3, buffer, 10), "3");
+    EXPECT_STREQ(_itoa(-7, buffer, 10), "-7");
+    EXPECT_STREQ(_itoa(INT_MIN, buffer, 10), "-2147483648");
+    EXPECT_STREQ(_itoa(INT_MAX, buffer, 10), "2147483647");
+    EXPECT_STREQ(_itoa(-1, buffer, 16), "ffffffff");
+    EXPECT_STREQ(_itoa(5, buffer, 2), "101");
+}

@@ -1,0 +1,16 @@
+// Holds an Orv_Mutex from construction to destruction.
+#pragma once
+
+#include "platform/export.h"
+#include "threading/Orv_Mutex.h"
+
+class KESTRION_API Orv_AutoMutex {
+public:
+    explicit Orv_AutoMutex(Orv_Mutex& mutex);
+    ~Orv_AutoMutex();
+
+    Orv_AutoMutex(const Orv_AutoMutex&) = delete;
+    Orv_AutoMutex& operator=(const Orv_AutoMutex&) = delete;
+
+    Orv_Mutex& mutex;
+};
