@@ -29,11 +29,43 @@ int CountOpenHandles() {
     return GetProcessHandleCount(GetCurrentProcess(), &count) ? static_cast<int>(count) : -1;
 }
 
+bool StartChildProcess(const std::string& program, const std::vector<std::string>& arguments,
+                       ChildProcess* child) {
+    std::string line = "\"" + program + "\"";
+    for (const std::string& a : arguments) line += " \"" + a + "\"";
+    STARTUPINFOA startup;
+    ZeroMemory(&startup, sizeof startup);
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION info;
+    if (!CreateProcessA(nullptr, &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                        &info)) {
+        return false;
+    }
+    CloseHandle(info.hThread);
+    child->id = info.dwProcessId;
+    child->handle = info.hProcess;
+    return true;
+}
+
+int WaitChildProcess(ChildProcess* child) {
+    if (child->handle == nullptr) return -1;
+    WaitForSingleObject(child->handle, INFINITE);
+    DWORD code = 0;
+    const bool ok = GetExitCodeProcess(child->handle, &code);
+    CloseHandle(child->handle);
+    child->handle = nullptr;
+    return ok ? static_cast<int>(code) : -1;
+}
+
 }  // namespace kx
 
 #else
 
 #include <dirent.h>
+#include <spawn.h>
+#include <sys/wait.h>
+
+extern char** environ;
 
 namespace kx {
 namespace {
@@ -56,6 +88,27 @@ int CountProcessThreads() { return CountEntries("/proc/self/task"); }
 // The directory stream's own descriptor is counted too; it is the same on
 // every call, so comparisons hold.
 int CountOpenHandles() { return CountEntries("/proc/self/fd"); }
+
+bool StartChildProcess(const std::string& program, const std::vector<std::string>& arguments,
+                       ChildProcess* child) {
+    std::vector<char*> argv;
+    argv.push_back(const_cast<char*>(program.c_str()));
+    for (const std::string& a : arguments) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    pid_t pid = 0;
+    if (posix_spawn(&pid, program.c_str(), nullptr, nullptr, argv.data(), environ) != 0) return false;
+    child->id = pid;
+    return true;
+}
+
+int WaitChildProcess(ChildProcess* child) {
+    if (child->id == 0) return -1;
+    int status = 0;
+    const pid_t pid = static_cast<pid_t>(child->id);
+    child->id = 0;
+    if (waitpid(pid, &status, 0) != pid) return -1;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
 
 }  // namespace kx
 

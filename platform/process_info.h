@@ -1,6 +1,9 @@
 // Counts of what a process holds, for tests that check nothing is left behind.
 #pragma once
 
+#include <string>
+#include <vector>
+
 namespace kx {
 
 // True where the Win32 calls are the system's own rather than our layer's.
@@ -15,5 +18,15 @@ int CountProcessThreads();
 
 // Open file descriptors (Linux) or kernel handles (Windows), or -1.
 int CountOpenHandles();
+
+// Starts `program` with `arguments` as a separate process; false on failure.
+// WaitChildProcess then waits for it and gives its exit code (-1 on error).
+struct ChildProcess {
+    long long id = 0;
+    void* handle = nullptr;
+};
+bool StartChildProcess(const std::string& program, const std::vector<std::string>& arguments,
+                       ChildProcess* child);
+int WaitChildProcess(ChildProcess* child);
 
 }  // namespace kx

@@ -159,6 +159,30 @@ TEST(Win32Mutex, NullHandleFailsAtOnce) {
     EXPECT_FALSE(CloseHandle(nullptr));
 }
 
+namespace {
+std::string selfPath;
+}
+
+// Windows shares a named mutex with every process of the logon; so does our
+// layer. A child process holds the name, and ends without releasing it.
+TEST(Win32Mutex, NameIsSharedWithOtherProcesses) {
+    const std::string name = UniqueName("process");
+    HANDLE m = CreateMutexA(nullptr, FALSE, name.c_str());
+    ASSERT_NE(m, nullptr);
+    kx::ChildProcess child;
+    ASSERT_TRUE(kx::StartChildProcess(selfPath, {"--hold-mutex", name}, &child));
+    // The child holds it for a second: seen as taken from here meanwhile.
+    EXPECT_TRUE(Eventually([&] {
+        const DWORD r = WaitForSingleObject(m, 0);
+        if (r == WAIT_OBJECT_0 || r == WAIT_ABANDONED) ReleaseMutex(m);
+        return r == WAIT_TIMEOUT;
+    }));
+    EXPECT_EQ(WaitForSingleObject(m, 10000), WAIT_ABANDONED);
+    ReleaseMutex(m);
+    EXPECT_EQ(kx::WaitChildProcess(&child), 0);
+    CloseHandle(m);
+}
+
 TEST(Win32Mutex, OwnerThatEndsHoldingItAbandonsItToTheNextLocker) {
     HANDLE m = CreateMutexA(nullptr, FALSE, nullptr);
     {
@@ -340,4 +364,21 @@ TEST(Win32Misc, ItoaWritesDecimalWithSignAndOtherBasesUnsigned) {
     EXPECT_STREQ(_itoa(INT_MAX, buffer, 10), "2147483647");
     EXPECT_STREQ(_itoa(-1, buffer, 16), "ffffffff");
     EXPECT_STREQ(_itoa(5, buffer, 2), "101");
+}
+
+// The child side of NameIsSharedWithOtherProcesses: takes the named mutex,
+// keeps it a second and exits holding it.
+int HoldMutexAndExit(const char* name) {
+    static HANDLE m = nullptr;  // kept open until the process ends
+    m = CreateMutexA(nullptr, FALSE, name);
+    if (m == nullptr || WaitForSingleObject(m, 10000) != WAIT_OBJECT_0) return 3;
+    Sleep(1000);
+    return 0;
+}
+
+int main(int argc, char** argv) {
+    if (argc == 3 && std::string(argv[1]) == "--hold-mutex") return HoldMutexAndExit(argv[2]);
+    selfPath = argv[0];
+    testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
 }
