@@ -369,8 +369,8 @@ TEST(Win32Misc, ItoaWritesDecimalWithSignAndOtherBasesUnsigned) {
 // The child side of NameIsSharedWithOtherProcesses: takes the named mutex,
 // keeps it a second and exits holding it.
 int HoldMutexAndExit(const char* name) {
-    static HANDLE m = nullptr;  // kept open until the process ends
-    m = CreateMutexA(nullptr, FALSE, name);
+    kxtest::ExpectToBeTerminated();  // the handle stays open until the process ends
+    HANDLE m = CreateMutexA(nullptr, FALSE, name);
     if (m == nullptr || WaitForSingleObject(m, 10000) != WAIT_OBJECT_0) return 3;
     Sleep(1000);
     return 0;
