@@ -6,7 +6,7 @@
 
 struct Vector {
     // Leaves the components unset, like a plain float.
-    Vector() {}
+    Vector() = default;
     Vector(float x_, float y_, float z_) : x(x_), y(y_), z(z_) {}
 
     float x;
@@ -15,5 +15,5 @@ struct Vector {
 };
 
 static_assert(sizeof(Vector) == 12, "Vector is three packed floats");
-static_assert(std::is_trivially_copyable<Vector>::value, "Vector is a plain value");
+static_assert(std::is_trivial<Vector>::value, "Vector is a plain value");
 static_assert(!std::is_polymorphic<Vector>::value, "Vector has no virtual table");

@@ -1,0 +1,10 @@
+// A channel's feedback to the host's user interface; plug-ins only pass it on.
+#pragma once
+
+#include "platform/export.h"
+
+class TESSAREL_API ChannelFeedback {
+public:
+    virtual ~ChannelFeedback();
+    virtual void Notify(int code);
+};

@@ -1,0 +1,66 @@
+#include "kestrion/Environment.h"
+
+#include <cerrno>
+#include <cstdlib>
+
+namespace kestrion {
+namespace {
+
+bool ParseInt(const std::string& text, long lo, long hi, int* out) {
+    if (text.empty()) return false;
+    errno = 0;
+    char* end = nullptr;
+    const long v = std::strtol(text.c_str(), &end, 10);
+    if (errno != 0 || end == text.c_str() || *end != '\0' || v < lo || v > hi) return false;
+    *out = static_cast<int>(v);
+    return true;
+}
+
+// An empty value counts as unset, as it does for `NAME= program`.
+const char* Get(const char* name) {
+    const char* v = std::getenv(name);
+    return v != nullptr && v[0] != '\0' ? v : nullptr;
+}
+
+}  // namespace
+
+bool ReadEnvironment(EnvironmentSettings* s, std::string* error) {
+    *s = EnvironmentSettings();
+    if (const char* v = Get("KESTRION_SIM_SUITS")) {
+        if (!ParseInt(v, -1024, 1024, &s->suits)) {
+            *error = "KESTRION_SIM_SUITS must be a whole number from -1024 to 1024, not '" +
+                     std::string(v) + "'";
+            return false;
+        }
+    }
+    if (const char* v = Get("KESTRION_SIM_INIT")) {
+        const std::string mode(v);
+        if (mode == "fail") {
+            s->initFails = true;
+        } else if (mode != "ok") {
+            *error = "KESTRION_SIM_INIT must be 'ok' or 'fail', not '" + mode + "'";
+            return false;
+        }
+    }
+    if (const char* v = Get("KESTRION_SIM_NO_OPEN")) {
+        const std::string list(v);
+        std::size_t start = 0;
+        for (;;) {
+            const std::size_t comma = list.find(',', start);
+            const std::string item = list.substr(start, comma == std::string::npos ? std::string::npos
+                                                                                    : comma - start);
+            int suit = 0;
+            if (!ParseInt(item, 0, 1023, &suit)) {
+                *error = "KESTRION_SIM_NO_OPEN must list suit indices from 0 to 1023 separated by "
+                         "commas, not '" + list + "'";
+                return false;
+            }
+            s->noOpen.insert(suit);
+            if (comma == std::string::npos) break;
+            start = comma + 1;
+        }
+    }
+    return true;
+}
+
+}  // namespace kestrion

@@ -1,0 +1,79 @@
+// The suit library stand-in's own interface, beside the Gyro calls: how
+// tests script it and read back what the plug-in did, and how a host
+// program configures it from the environment.
+//
+// Without scripting, every GyroInit reads the environment:
+//   KESTRION_SIM_SUITS    number of suits, -1024 to 1024 (default 2)
+//   KESTRION_SIM_INIT     "ok" (default) or "fail": GyroInit fails
+//   KESTRION_SIM_NO_OPEN  comma-separated suit indices that never open
+// An empty value counts as unset. A bad value is reported on standard
+// error and makes GyroInit fail.
+//
+// Reset() switches to scripting: the environment is no longer read, and the
+// defaults are a library that starts, three suits that all open, and reads
+// that return at once. Every call is then logged, in order.
+//
+// Samples: see kestrion/SuitMotion.h for units. leadWord counts the suit's
+// samples from 1; tailWords[0] is a checksum of bytes 0 to 231 and
+// tailWords[1] the suit index, so a torn copy is detectable (FrameIsWhole).
+#pragma once
+
+#include "driver/Frame.h"
+#include "driver/Gyro.h"
+#include "platform/export.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace KestrionSim {
+
+// One call into the library. Arguments as numbers: the suit index for
+// GyroEnumerateSuitInfo, and for GyroOpen the suit its info describes
+// followed by the two reserved values; handles and flags as passed.
+struct Call {
+    std::string function;
+    std::vector<long long> arguments;
+    // "GyroOpen(1, 0, 0)"
+    std::string Text() const;
+};
+
+GYRO_API void Reset();
+GYRO_API void SetInitResult(int result);
+GYRO_API void SetSuitCount(int count);
+GYRO_API void SetOpenFails(int suit, bool fails);
+
+// The next read of `suit` writes the first half of a new sample, then waits
+// until ReleaseRead(suit).
+GYRO_API void BlockNextRead(int suit);
+// Every later read of `suit` waits forever (until Reset, or its thread ends).
+GYRO_API void HangReads(int suit);
+// True once a read of `suit` is waiting (blocked or hung), within the bound.
+GYRO_API bool WaitForWaitingRead(int suit, int timeoutMs);
+GYRO_API void ReleaseRead(int suit);
+// Reads that only copy one precomputed sample, unlogged: the cheapest read
+// the library can make, for measuring the driver's own cost.
+GYRO_API void SetFastReads(bool on);
+
+GYRO_API std::vector<Call> Calls();
+GYRO_API std::vector<std::string> CallTexts();
+GYRO_API std::size_t CountCalls(const char* function);
+GYRO_API void ClearCalls();
+// Blocks until `function` has been called at least `count` times.
+GYRO_API bool WaitForCalls(const char* function, std::size_t count, int timeoutMs);
+
+// The handle GyroOpen gives `suit`.
+GYRO_API GyroHandle HandleOf(int suit);
+// Whether `frame` holds one whole sample as the library wrote it.
+GYRO_API bool FrameIsWhole(const Frame& frame);
+// When the library produced the sample now in `frame` (steady clock,
+// nanoseconds), or -1 if unknown; for measuring frame age.
+GYRO_API long long ProducedAtNs(const Frame& frame);
+GYRO_API long long NowNs();
+
+// Called inside GyroFinish, after it is logged.
+typedef void (*FinishHook)(void* context);
+GYRO_API void SetFinishHook(FinishHook hook, void* context);
+
+}  // namespace KestrionSim

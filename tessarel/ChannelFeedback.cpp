@@ -1,0 +1,5 @@
+#include "host/ChannelFeedback.h"
+
+ChannelFeedback::~ChannelFeedback() = default;
+
+void ChannelFeedback::Notify(int) {}
