@@ -160,15 +160,10 @@ void CloseShared(SharedMapping& s, bool unmap) {
     close(s.fd);
 }
 
-std::mutex& RegistryLock() {
-    static auto* lock = new std::mutex;
-    return *lock;
-}
-
-std::unordered_map<std::string, MutexObject*>& Registry() {
-    static auto* registry = new std::unordered_map<std::string, MutexObject*>;
-    return *registry;
-}
+// Named objects of this process. The map exists only while a named mutex
+// does, so a library unloaded with none open leaves nothing behind.
+std::mutex registryLock;
+std::unordered_map<std::string, MutexObject*>* registry = nullptr;
 
 MutexObject::~MutexObject() {
     if (mutex == nullptr) return;
@@ -188,9 +183,13 @@ void MutexObject::Release() {
     }
     // Under the registry lock, so a CreateMutexA of the same name never
     // revives an object on its way out.
-    std::lock_guard<std::mutex> guard(RegistryLock());
+    std::lock_guard<std::mutex> guard(registryLock);
     if (refs.fetch_sub(1, std::memory_order_acq_rel) == 1) {
-        Registry().erase(name);
+        registry->erase(name);
+        if (registry->empty()) {
+            delete registry;
+            registry = nullptr;
+        }
         delete this;
     }
 }
@@ -340,9 +339,10 @@ HANDLE CreateMutexA(LPSECURITY_ATTRIBUTES, BOOL initialOwner, LPCSTR name) {
                 SetLastError(ERROR_FILENAME_EXCED_RANGE);
                 return nullptr;
             }
-            std::lock_guard<std::mutex> guard(RegistryLock());
-            auto found = Registry().find(key);
-            if (found != Registry().end()) {
+            std::lock_guard<std::mutex> guard(registryLock);
+            if (registry == nullptr) registry = new std::unordered_map<std::string, MutexObject*>;
+            auto found = registry->find(key);
+            if (found != registry->end()) {
                 object = found->second;
                 object->AddRef();
                 SetLastError(ERROR_ALREADY_EXISTS);
@@ -363,7 +363,7 @@ HANDLE CreateMutexA(LPSECURITY_ATTRIBUTES, BOOL initialOwner, LPCSTR name) {
                         return nullptr;
                     }
                 }
-                Registry().emplace(key, object);
+                registry->emplace(key, object);
                 SetLastError(ERROR_SUCCESS);
             }
         }

@@ -5,16 +5,16 @@
 
 namespace {
 
+// Constant-initialised, so it is usable from any other library's static
+// initialisation or destruction.
 struct SinkState {
     std::mutex lock;
     OrvDebugSink sink = nullptr;
     void* context = nullptr;
 };
+SinkState sinkState;
 
-SinkState& Sink() {
-    static auto* state = new SinkState;  // outlives every static destructor
-    return *state;
-}
+SinkState& Sink() { return sinkState; }
 
 EngineInterface engine{2u, {}};
 

@@ -1,0 +1,40 @@
+// Loading a library by path at run time, as a host loads a plug-in.
+#pragma once
+
+#include <string>
+
+namespace kx {
+
+class DynamicLibrary {
+public:
+    DynamicLibrary() = default;
+    ~DynamicLibrary();
+    DynamicLibrary(const DynamicLibrary&) = delete;
+    DynamicLibrary& operator=(const DynamicLibrary&) = delete;
+
+    // False, with the system's reason in `error`, when it cannot be loaded.
+    bool Open(const std::string& path, std::string* error);
+    // The address of an exported symbol, or null.
+    void* Symbol(const char* name) const;
+    void Close();
+    bool IsOpen() const { return handle_ != nullptr; }
+
+private:
+    void* handle_ = nullptr;
+};
+
+// The file name a library has on this platform: "Name.dll" or "libName.so".
+std::string LibraryFileName(const std::string& name);
+
+// The folder of the running program, ending in a separator.
+std::string ProgramDirectory();
+
+}  // namespace kx
+
+// Calling convention of C++ member functions, for calling a constructor
+// resolved by name.
+#if defined(_WIN32) && defined(__i386__)
+#define KX_THISCALL __attribute__((thiscall))
+#else
+#define KX_THISCALL
+#endif

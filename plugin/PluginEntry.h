@@ -1,0 +1,19 @@
+// The two entry points a host resolves by name after loading the plug-in.
+#pragma once
+
+#include "host/ChannelType.h"
+#include "host/Orv_Channel.h"
+#include "platform/export.h"
+
+extern "C" {
+
+// The channel type record, filled: name "KestrionUnique" and the type's
+// GUID. Every call returns the same record.
+KESTRION_API ChannelType* GetType();
+
+// A new channel. The host destroys it through its virtual destructor.
+KESTRION_API Orv_Channel* InitDLL();
+}
+
+typedef ChannelType* (*GetTypeFunction)();
+typedef Orv_Channel* (*InitDLLFunction)();

@@ -1,0 +1,66 @@
+#!/usr/bin/env bash
+# Checks what the plug-in library exports: the two C entry points under their
+# plain names, the seven exported classes with their members, and nothing
+# else.
+#   check_exports.sh nm LIBRARY.so       (Linux, dynamic symbol table)
+#   check_exports.sh objdump LIBRARY.dll (Windows, export table; objdump is
+#                                         the cross toolchain's)
+set -euo pipefail
+kind=$1
+library=$2
+objdump=${3:-objdump}
+
+case "$kind" in
+  nm) raw=$(nm -D --defined-only "$library" | awk '{print $3}') ;;
+  objdump) raw=$("$objdump" -p "$library" | sed -n '/\[Ordinal\/Name Pointer\] Table/,/^$/p' | awk 'NR>1 && NF {print $NF}') ;;
+  *) echo "usage: $0 nm|objdump LIBRARY [OBJDUMP]" >&2; exit 2 ;;
+esac
+names=$(printf '%s\n' "$raw" | c++filt)
+
+failures=0
+fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
+
+classes='KestrionUnique|KestrionCmdType|KestrionThread|Orv_Thread|Orv_Mutex|Orv_AutoMutex|Matrix'
+# MinGW also exports its own copy of the host base class's typeinfo.
+unexpected=$(printf '%s\n' "$names" | grep -vE "^(GetType|InitDLL)$" \
+  | grep -vE "^(($classes)::|(typeinfo|typeinfo name|vtable) for ($classes)$)" \
+  | grep -vE "^typeinfo for Orv_Channel$" || true)
+[ -z "$unexpected" ] || fail "exported beyond the interface:"$'\n'"$unexpected"
+
+for entry in GetType InitDLL; do
+  printf '%s\n' "$raw" | grep -qx "$entry" || fail "entry point $entry is not exported under its plain name"
+done
+
+required=(
+  "KestrionUnique::KestrionUnique()"
+  "KestrionUnique::Connect(int)"
+  "KestrionUnique::Disconnect(int)"
+  "KestrionUnique::Reset()"
+  "KestrionUnique::GetNrOfSuits()"
+  "KestrionUnique::GetData(int, Frame&)"
+  "KestrionUnique::SetNull(int)"
+  "KestrionUnique::SetNorth(int)"
+  "KestrionUnique::EnableUnevenTerrain(int, bool)"
+  "KestrionUnique::EnableIgnoreFloor(int, bool)"
+  "KestrionUnique::EnabelJumping(int, bool)"
+  "KestrionUnique::DoDependencyInit(Orv_List*)"
+  "KestrionCmdType::GetCommandTypes(std::vector<KestrionCmdType*, std::allocator<KestrionCmdType*> >&)"
+  "KestrionCmdType::Id() const"
+  "KestrionThread::GetFrame(int, Frame&)"
+  "KestrionThread::EnableJumping(int, bool)"
+  "Orv_Thread::Loop()"
+  "Orv_Mutex::Create(char const*)"
+  "Orv_AutoMutex::Orv_AutoMutex(Orv_Mutex&)"
+  "Matrix::Transpose()"
+  "Matrix::operator*(Vector)"
+)
+for name in "${required[@]}"; do
+  printf '%s\n' "$names" | grep -qxF "$name" || fail "missing export: $name"
+done
+printf '%s\n' "$names" | grep -q "^KestrionUnique::EnableJumping" && fail "the channel's jumping switch is spelled EnabelJumping"
+
+count=$(printf '%s\n' "$names" | grep -c .)
+if [ "$failures" -eq 0 ]; then
+  echo "export table of $(basename "$library"): $count symbols, GetType and InitDLL plus the seven classes"
+fi
+exit $((failures > 0))

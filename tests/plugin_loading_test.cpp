@@ -1,0 +1,126 @@
+// The plug-in loaded by path at run time, as the host loads it: this
+// program does not link to the plug-in library; it resolves the entry points
+// and the channel's members by name.
+#include "host/Orv_List.h"
+#include "kestrion-host/PluginLibrary.h"
+#include "platform/DynamicLibrary.h"
+#include "support/DebugMessages.h"
+#include "support/Gate.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <memory>
+#include <string>
+
+using kxtest::Eventually;
+using kxtest::Texts;
+
+namespace {
+
+std::string PluginPath() { return kx::ProgramDirectory() + kx::LibraryFileName("KestrionUnique"); }
+
+class LoadedPlugin : public kxtest::SuitLibraryTest {
+protected:
+    void SetUp() override {
+        std::string error;
+        ASSERT_TRUE(plugin.Load(PluginPath(), &error)) << error;
+    }
+    kxhost::PluginLibrary plugin;
+};
+
+}  // namespace
+
+TEST_F(LoadedPlugin, RecordIsTheSuitChannelTypeByteForByte) {
+    const ChannelType host;
+    ChannelType* type = plugin.GetType();
+    ASSERT_EQ(type, plugin.GetType());
+    unsigned char expected[132];
+    std::memset(expected, 0, sizeof expected);
+    std::memcpy(expected, "KestrionUnique", 14);
+    std::memcpy(expected + 80, kxhost::kChannelTypeGuid, 16);
+    std::memcpy(expected + 96, kxhost::kChannelTypeGuid, 16);
+    std::memcpy(expected + 112, reinterpret_cast<const unsigned char*>(&host) + 112, 8);
+    const std::int32_t one = 1;
+    std::memcpy(expected + 120, &one, 4);
+    std::memcpy(expected + 124, &one, 4);
+    EXPECT_EQ(std::memcmp(type, expected, sizeof expected), 0);
+}
+
+TEST_F(LoadedPlugin, TwoChannelsConnectReadConfigureResetAndGo) {
+    auto first = plugin.NewChannel();
+    auto second = plugin.NewChannel();
+    ASSERT_NE(first->Base(), second->Base());
+    EXPECT_EQ(first->Base()->GetChannelName(), "KestrionUnique");
+    Orv_List dependencies;
+    first->Base()->DoDependencyInit(&dependencies);
+    ASSERT_EQ(dependencies.Count(), 3);
+    EXPECT_EQ(dependencies.At(0), "Kestrion.dll");
+
+    first->Connect(0);
+    second->Connect(1);
+    EXPECT_EQ(first->GetNrOfSuits(), 3);
+    EXPECT_EQ(second->GetNrOfSuits(), 3);
+    Frame a{}, b{};
+    ASSERT_TRUE(Eventually([&] {
+        first->GetData(0, a);
+        return KestrionSim::FrameIsWhole(a);
+    }));
+    ASSERT_TRUE(Eventually([&] {  // the suit moves: later frames differ
+        first->GetData(0, b);
+        return b.leadWord > a.leadWord + 1;
+    }));
+    EXPECT_NE(std::memcmp(&a.position, &b.position, sizeof a.position), 0);
+    second->GetData(1, b);
+    EXPECT_EQ(b.tailWords[1], 1u);
+
+    NewCalls();
+    second->Disconnect(1);
+    first->SetNull(0);
+    first->SetNorth(0);
+    first->EnableJumping(0, true);
+    first->EnableUnevenTerrain(0, true);
+    first->EnableIgnoreFloor(0, true);
+    const std::string h = std::to_string(KestrionSim::HandleOf(0));
+    Texts settings;
+    for (const std::string& call : NewCalls()) {
+        if (call.rfind("GyroRead", 0) != 0) settings.push_back(call);
+    }
+    EXPECT_EQ(settings, (Texts{"GyroClose(" + std::to_string(KestrionSim::HandleOf(1)) + ")",
+                               "GyroSetNull(" + h + ")", "GyroSetNorth(" + h + ")",
+                               "GyroEnableJumping(" + h + ", 1)", "GyroEnableUnevenTerrain(" + h + ", 1)",
+                               "GyroEnableIgnoreFloor(" + h + ", 1)"}));
+
+    first->Reset();
+    EXPECT_EQ(first->GetNrOfSuits(), 0);
+    first->Connect(2);
+    ASSERT_TRUE(Eventually([&] {
+        first->GetData(2, a);
+        return KestrionSim::FrameIsWhole(a);
+    }));
+    const Texts shown = messages.Take();
+    EXPECT_NE(std::find(shown.begin(), shown.end(), "Stopped Kestrion driver"), shown.end());
+
+    first.reset();  // through the virtual destructor
+    second.reset();
+}
+
+TEST_F(LoadedPlugin, PublishesItsCatalogue) {
+    const auto commands = plugin.Commands();
+    ASSERT_EQ(commands.size(), 9u);
+    EXPECT_EQ(commands[2].id, 4);
+    EXPECT_EQ(commands[3].name, "Get data");
+    EXPECT_EQ(commands[3].description.size(), 898u);
+    EXPECT_EQ(commands[7].name, "Set borth");
+}
+
+TEST(PluginLoading, RefusesWhatIsNotTheSuitPlugin) {
+    std::string error;
+    kxhost::PluginLibrary missing;
+    EXPECT_FALSE(missing.Load(kx::ProgramDirectory() + kx::LibraryFileName("NoSuchPlugin"), &error));
+    EXPECT_NE(error.find("cannot load the plug-in"), std::string::npos) << error;
+
+    kxhost::PluginLibrary wrong;  // a real library without the entry points
+    EXPECT_FALSE(wrong.Load(kx::ProgramDirectory() + kx::LibraryFileName("Tessarel"), &error));
+    EXPECT_NE(error.find("does not export GetType, InitDLL"), std::string::npos) << error;
+}
