@@ -22,12 +22,12 @@ for kind in "${builds[@]}"; do
 done
 
 echo "== test counts (GoogleTest cases) per build"
+count() {  # sums "[  TAG ] N" lines of a CTest log
+  { grep -hoE "^\[  $1 *\] [0-9]+" "$2" || true; } | awk '{s+=$NF} END {print s+0}'
+}
 for kind in "${builds[@]}"; do
   log=build/$kind/Testing/Temporary/LastTest.log
   [ -f "$log" ] || continue
-  passed=$(grep -hoE '^\[  PASSED  \] [0-9]+' "$log" | awk '{s+=$4} END {print s+0}')
-  skipped=$(grep -hoE '^\[  SKIPPED \] [0-9]+ test' "$log" | awk '{s+=$4} END {print s+0}')
-  failed=$(grep -hoE '^\[  FAILED  \] [0-9]+ test' "$log" | awk '{s+=$4} END {print s+0}')
-  echo "$kind: $passed passed, $skipped skipped, $failed failed"
+  echo "$kind: $(count PASSED "$log") passed, $(count SKIPPED "$log") skipped, $(count FAILED "$log") failed"
 done
 exit $status
