@@ -4,6 +4,7 @@
 #include "driver/SuitRecord.h"
 #include "platform/process_info.h"
 #include "support/DebugMessages.h"
+#include "support/Counts.h"
 #include "support/Gate.h"
 #include "threading/Orv_Mutex.h"
 
@@ -338,7 +339,7 @@ TEST_F(Driver, TwoDriversBlockEachOtherOnTheNamedMutex) {
 }
 
 TEST_F(Driver, StopWhileAReadNeverReturnsTakesAboutHalfASecondAndFreesTheMutex) {
-    const int threadsBefore = kx::CountProcessThreads();
+    const int threadsBefore = kxtest::BaselineThreadCount();
     StartWith(2);
     driver.Connect(0);
     KestrionSim::HangReads(0);

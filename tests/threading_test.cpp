@@ -1,6 +1,7 @@
 // The worker-thread base, the mutex wrapper and the scoped lock, as the
 // plug-in library exports them.
 #include "platform/process_info.h"
+#include "support/Counts.h"
 #include "support/Gate.h"
 #include "support/Sanitizers.h"
 #include "threading/Orv_AutoMutex.h"
@@ -144,7 +145,7 @@ namespace {
 // took its 500 ms, that the worker never got past `busy`, and that its
 // thread left the process.
 void ExpectStopTerminates(std::function<void()> busy) {
-    const int before = kx::CountProcessThreads();
+    const int before = kxtest::BaselineThreadCount();
     Gate started;
     std::atomic<bool> pastBusy{false};
     {

@@ -3,6 +3,7 @@
 // natively.
 #include "platform/process_info.h"
 #include "platform/win32.h"
+#include "support/Counts.h"
 #include "support/Gate.h"
 #include "support/Sanitizers.h"
 
@@ -250,7 +251,7 @@ namespace {
 // that it ended with the given code and that the process holds no more
 // threads than before.
 void ExpectTerminated(std::function<void(std::atomic<bool>& started)> body) {
-    const int before = kx::CountProcessThreads();
+    const int before = kxtest::BaselineThreadCount();
     std::atomic<bool> started{false};
     std::atomic<bool> returned{false};
     auto w = std::make_unique<Worker>([&] {

@@ -1,0 +1,269 @@
+// Random sequences of channel operations and suit library faults, run
+// against the real channel and the reference model side by side. After
+// every step the library calls, the debug messages, the suit count and
+// every frame must agree. A failure names its seed and the shortest failing
+// sequence found.
+//
+// KX_MODEL_SEQUENCES sets how many sequences run (default 60); KX_MODEL_SEED
+// replays from one seed.
+#include "plugin/KestrionUnique.h"
+#include "support/ChannelModel.h"
+#include "support/DebugMessages.h"
+#include "threading/Orv_Mutex.h"
+
+#include <gtest/gtest.h>
+
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <random>
+#include <sstream>
+#include <string>
+#include <vector>
+
+using kxtest::ChannelModel;
+using kxtest::FrameView;
+using kxtest::Op;
+using kxtest::Texts;
+
+namespace {
+
+long EnvNumber(const char* name, long fallback) {
+    const char* v = std::getenv(name);
+    if (v == nullptr || *v == '\0') return fallback;
+    return std::strtol(v, nullptr, 10);
+}
+
+std::string Join(const Texts& texts) {
+    std::string out = "[";
+    for (std::size_t i = 0; i < texts.size(); ++i) out += (i ? ", " : "") + texts[i];
+    return out + "]";
+}
+
+// Builds random sequences. Indices favour the edges: -1, the count,
+// INT_MIN and INT_MAX beside the valid ones.
+class Generator {
+public:
+    explicit Generator(std::uint32_t seed) : random_(seed) {}
+
+    std::vector<Op> Sequence(int length) {
+        std::vector<Op> ops;
+        int count = 3;  // the suit count a valid index is drawn against
+        for (int i = 0; i < length; ++i) {
+            Op op = Next(count);
+            if (op.kind == Op::SetSuitCount) count = op.value > 0 ? op.value : 3;
+            ops.push_back(op);
+        }
+        return ops;
+    }
+
+private:
+    int Pick(int n) { return std::uniform_int_distribution<int>(0, n - 1)(random_); }
+
+    int Index(int count) {
+        switch (Pick(10)) {
+            case 0: return -1;
+            case 1: return count;
+            case 2: return Pick(2) ? INT_MIN : INT_MAX;
+            default: return Pick(count);
+        }
+    }
+
+    Op Next(int count) {
+        Op op;
+        const int roll = Pick(100);
+        op.index = Index(count);
+        op.flag = Pick(2) == 1;
+        if (roll < 22) op.kind = Op::Connect;
+        else if (roll < 30) op.kind = Op::Disconnect;
+        else if (roll < 34) op.kind = Op::SetNull;
+        else if (roll < 38) op.kind = Op::SetNorth;
+        else if (roll < 41) op.kind = Op::EnableUnevenTerrain;
+        else if (roll < 44) op.kind = Op::EnableIgnoreFloor;
+        else if (roll < 47) op.kind = Op::EnabelJumping;
+        else if (roll < 60) op.kind = Op::GetData;
+        else if (roll < 68) op.kind = Op::Reset;
+        else if (roll < 84) op.kind = Op::Pass;
+        else if (roll < 89) {
+            op.kind = Op::SetInitResult;
+            op.value = Pick(3) == 0 ? 0 : 1;
+        } else if (roll < 94) {
+            op.kind = Op::SetSuitCount;
+            const int counts[] = {-2, 0, 1, 2, 3, 5};
+            op.value = counts[Pick(6)];
+        } else {
+            op.kind = Op::SetOpenFails;
+            op.index = Pick(count);
+        }
+        return op;
+    }
+
+    std::mt19937 random_;
+};
+
+// Holds "KestrionMutex" on the test's thread: no polling pass runs unless
+// the test lets one; the channel's own operations on this thread re-enter it.
+class PassControl {
+public:
+    PassControl() {
+        mutex_.Create("KestrionMutex");
+        mutex_.WaitForSingleObject();
+    }
+    ~PassControl() { mutex_.Release(); }
+    void Let() { mutex_.Release(); }
+    void Hold() { mutex_.WaitForSingleObject(); }
+
+private:
+    Orv_Mutex mutex_;
+};
+
+Frame Sentinel() {
+    Frame f;
+    std::memset(&f, 0xA7, sizeof f);
+    return f;
+}
+
+FrameView Observe(const Frame& f) {
+    FrameView view;
+    const Frame sentinel = Sentinel();
+    if (std::memcmp(&f, &sentinel, sizeof f) == 0) return view;
+    Frame zero;
+    std::memset(&zero, 0, sizeof zero);
+    if (std::memcmp(&f, &zero, sizeof f) == 0) {
+        view.kind = FrameView::Zero;
+        return view;
+    }
+    view.kind = FrameView::Sample;
+    view.suit = KestrionSim::FrameIsWhole(f) ? static_cast<int>(f.tailWords[1]) : -1;
+    view.sample = f.leadWord;
+    return view;
+}
+
+// The number of complete passes in `calls` (reads only), or -1 when the
+// reads do not add up to whole passes over `open` suits.
+int CountPasses(const Texts& calls, int open) {
+    int reads = 0;
+    for (const std::string& c : calls) reads += c.rfind("GyroRead", 0) == 0 ? 1 : 0;
+    if (open == 0) return 0;
+    return reads % open == 0 ? reads / open : -1;
+}
+
+// Runs `ops` on a fresh channel and library; empty on agreement, otherwise
+// what differed first.
+std::string RunSequence(const std::vector<Op>& ops) {
+    KestrionSim::Reset();
+    kxtest::DebugMessages messages;
+    ChannelModel model;
+    auto channel = std::make_unique<KestrionUnique>();
+    std::string failure;
+    {
+        PassControl passes;
+        for (std::size_t step = 0; step < ops.size() && failure.empty(); ++step) {
+            const Op& op = ops[step];
+            const int openBefore = model.OpenSuits();
+            Frame frame = Sentinel();
+            switch (op.kind) {
+                case Op::Connect: channel->Connect(op.index); break;
+                case Op::Disconnect: channel->Disconnect(op.index); break;
+                case Op::SetNull: channel->SetNull(op.index); break;
+                case Op::SetNorth: channel->SetNorth(op.index); break;
+                case Op::EnableUnevenTerrain: channel->EnableUnevenTerrain(op.index, op.flag); break;
+                case Op::EnableIgnoreFloor: channel->EnableIgnoreFloor(op.index, op.flag); break;
+                case Op::EnabelJumping: channel->EnabelJumping(op.index, op.flag); break;
+                case Op::GetData: channel->GetData(op.index, frame); break;
+                case Op::Reset:
+                    passes.Let();  // a worker waiting for the lock finishes its pass
+                    channel->Reset();
+                    passes.Hold();
+                    break;
+                case Op::Pass:
+                    if (model.Running() && openBefore > 0) {
+                        const std::size_t reads = KestrionSim::CountCalls("GyroRead");
+                        passes.Let();
+                        KestrionSim::WaitForCalls("GyroRead", reads + openBefore, 10000);
+                        passes.Hold();
+                    }
+                    break;
+                case Op::SetInitResult: KestrionSim::SetInitResult(op.value); break;
+                case Op::SetSuitCount: KestrionSim::SetSuitCount(op.value); break;
+                case Op::SetOpenFails: KestrionSim::SetOpenFails(op.index, op.flag); break;
+            }
+            const Texts calls = KestrionSim::CallTexts();
+            KestrionSim::ClearCalls();
+            const bool polls = op.kind == Op::Pass || op.kind == Op::Reset;
+            model.Apply(op, polls ? CountPasses(calls, openBefore) : 0);
+
+            std::ostringstream diff;
+            const Texts expectedCalls = model.TakeCalls();
+            if (calls != expectedCalls) diff << "calls " << Join(calls) << ", model " << Join(expectedCalls) << "; ";
+            const Texts shown = messages.Take(), expectedShown = model.TakeMessages();
+            if (shown != expectedShown) diff << "messages " << Join(shown) << ", model " << Join(expectedShown) << "; ";
+            if (channel->GetNrOfSuits() != model.NrOfSuits()) {
+                diff << "suit count " << channel->GetNrOfSuits() << ", model " << model.NrOfSuits() << "; ";
+            }
+            if (op.kind == Op::GetData && !(Observe(frame) == model.Frame(op.index))) {
+                diff << "GetData(" << op.index << ") gave " << Observe(frame).Text() << ", model "
+                     << model.Frame(op.index).Text() << "; ";
+            }
+            const int count = model.NrOfSuits();
+            for (int suit : {-1, 0, 1, 2, 3, 4, count, INT_MIN, INT_MAX}) {
+                Frame f = Sentinel();
+                channel->GetData(suit, f);
+                if (!(Observe(f) == model.Frame(suit))) {
+                    diff << "frame " << suit << " is " << Observe(f).Text() << ", model " << model.Frame(suit).Text()
+                         << "; ";
+                }
+            }
+            if (!diff.str().empty()) failure = "step " + std::to_string(step + 1) + " " + op.Text() + ": " + diff.str();
+        }
+    }
+    channel.reset();
+    KestrionSim::Reset();
+    return failure;
+}
+
+// The shortest failing sequence found by dropping operations one at a time.
+std::vector<Op> Shrink(std::vector<Op> ops) {
+    bool smaller = true;
+    int budget = 300;
+    while (smaller && budget > 0) {
+        smaller = false;
+        for (std::size_t i = ops.size(); i-- > 0 && budget > 0;) {
+            std::vector<Op> candidate = ops;
+            candidate.erase(candidate.begin() + static_cast<long>(i));
+            --budget;
+            if (!RunSequence(candidate).empty()) {
+                ops = candidate;
+                smaller = true;
+            }
+        }
+    }
+    return ops;
+}
+
+}  // namespace
+
+TEST(ChannelModel, RandomSequencesAgreeWithTheModel) {
+    const long sequences = EnvNumber("KX_MODEL_SEQUENCES", 60);
+    const long fixedSeed = EnvNumber("KX_MODEL_SEED", -1);
+    const std::uint32_t firstSeed = fixedSeed >= 0 ? static_cast<std::uint32_t>(fixedSeed) : std::random_device()();
+    long steps = 0;
+    for (long n = 0; n < (fixedSeed >= 0 ? 1 : sequences); ++n) {
+        const std::uint32_t seed = firstSeed + static_cast<std::uint32_t>(n);
+        Generator generator(seed);
+        const std::vector<Op> ops = generator.Sequence(8 + static_cast<int>(seed % 25));
+        steps += static_cast<long>(ops.size());
+        const std::string failure = RunSequence(ops);
+        if (!failure.empty()) {
+            const std::vector<Op> shortest = Shrink(ops);
+            std::string listing;
+            for (const Op& op : shortest) listing += "\n  " + op.Text();
+            FAIL() << "seed " << seed << " (replay with KX_MODEL_SEED=" << seed << "): " << failure
+                   << "\nshortest failing sequence (" << shortest.size() << " of " << ops.size()
+                   << " steps), which fails with: " << RunSequence(shortest) << listing;
+        }
+    }
+    std::printf("%ld sequences, %ld steps, first seed %u: channel and model agree\n",
+                fixedSeed >= 0 ? 1L : sequences, steps, firstSeed);
+}
