@@ -1,0 +1,177 @@
+#include "kestrion-host/CommandLine.h"
+
+#include "kestrion-host/Failure.h"
+
+#include <CLI/CLI.hpp>
+
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <set>
+
+namespace kxhost {
+namespace {
+
+constexpr double kMaxRate = 1000;
+constexpr double kMaxSeconds = 86400;
+
+bool ToNumber(const std::string& text, double* value) {
+    if (text.empty()) return false;
+    errno = 0;
+    char* end = nullptr;
+    *value = std::strtod(text.c_str(), &end);
+    return errno == 0 && *end == '\0' && std::isfinite(*value);
+}
+
+// A number greater than 0 and at most `max`.
+CLI::Validator Positive(double max) {
+    char limit[32];
+    std::snprintf(limit, sizeof limit, "%g", max);
+    return CLI::Validator(
+        [max, limit = std::string(limit)](std::string& text) -> std::string {
+            double value = 0;
+            if (!ToNumber(text, &value) || value <= 0 || value > max) {
+                return "must be a number greater than 0 and at most " + limit + ", not '" + text + "'";
+            }
+            return "";
+        },
+        "", "positive");
+}
+
+CLI::Validator SuitIndex() {
+    return CLI::Validator(
+        [](std::string& text) -> std::string {
+            errno = 0;
+            char* end = nullptr;
+            const long value = std::strtol(text.c_str(), &end, 10);
+            if (text.empty() || errno != 0 || *end != '\0' || value < 0 || value > 1023) {
+                return "suit indices are whole numbers from 0 to 1023, not '" + text + "'";
+            }
+            return "";
+        },
+        "", "suit index");
+}
+
+CLI::Validator OnOff() {
+    return CLI::Validator(
+        [](std::string& text) -> std::string {
+            return text == "on" || text == "off" ? "" : "must be on or off, not '" + text + "'";
+        },
+        "", "on or off");
+}
+
+struct Switches {
+    std::string jumping, unevenTerrain, ignoreFloor;
+};
+
+Switch ToSwitch(const std::string& text) {
+    if (text.empty()) return Switch::Unchanged;
+    return text == "on" ? Switch::On : Switch::Off;
+}
+
+// The options of the two commands that read suits.
+void AddSuitOptions(CLI::App* command, HostOptions* options, Switches* switches, const char* secondsHelp) {
+    command->add_option("--suits", options->suits, "Suit indices to use, separated by commas (default: all found)")
+        ->delimiter(',')
+        ->type_name("0,2")
+        ->check(SuitIndex());
+    command->add_option("--rate", options->rate, "Frames read per second (default 40)")
+        ->type_name("HZ")
+        ->check(Positive(kMaxRate));
+    command->add_option("--seconds", options->seconds, secondsHelp)->type_name("S")->check(Positive(kMaxSeconds));
+    command->add_flag("--set-null", options->settings.setNull, "Make each suit's present place its null position");
+    command->add_flag("--set-north", options->settings.setNorth, "Make each suit's present heading its north");
+    command->add_option("--jumping", switches->jumping, "Jumping mode")->type_name("on|off")->check(OnOff());
+    command->add_option("--uneven-terrain", switches->unevenTerrain, "Uneven terrain mode")
+        ->type_name("on|off")
+        ->check(OnOff());
+    command->add_option("--ignore-floor", switches->ignoreFloor, "Ignore floor mode")
+        ->type_name("on|off")
+        ->check(OnOff());
+}
+
+const char kFooter[] =
+    "Exit codes: 0 done (a stream stopped by Ctrl-C included), 1 the plug-in, the suits or a file failed,\n"
+    "2 bad command line or no such suit, 130 recording stopped by Ctrl-C (nothing written).\n"
+    "Simulated suits: KESTRION_SIM_SUITS=N (default 2), KESTRION_SIM_INIT=fail, KESTRION_SIM_NO_OPEN=1,3.";
+
+void ReportError(const std::string& message) {
+    std::fprintf(stderr, "kestrion-host: %s (see --help)\n", message.c_str());
+}
+
+}  // namespace
+
+int CommandLine::Parse(int argc, const char* const* argv, HostOptions* options) {
+    CLI::App app{"Loads the suit plug-in as a host engine does and puts the suits to work.", "kestrion-host"};
+    app.footer(kFooter);
+    app.get_formatter()->label("SUBCOMMAND", "COMMAND");
+    app.get_formatter()->label("Positionals", "Arguments");
+    app.require_subcommand(0, 1);
+    app.fallthrough();  // --plugin also after the command
+    app.add_option("--plugin", options->plugin, "The plug-in library (default: the one beside this program)")
+        ->type_name("PATH");
+
+    CLI::App* info = app.add_subcommand("info", "Show the channel type, its dependencies and its command catalogue");
+
+    Switches switches;
+    CLI::App* stream = app.add_subcommand("stream", "Show the suits' frames live until Ctrl-C or --seconds");
+    AddSuitOptions(stream, options, &switches, "Stop after S seconds (default: at Ctrl-C)");
+
+    CLI::App* record = app.add_subcommand(
+        "record", "Record the suits to FILE: .bvh (one file per suit, FILE-suitN.bvh, when several) or .csv");
+    record->add_option("FILE", options->file, "The recording, ending in .bvh or .csv")
+        ->required()
+        ->type_name("")
+        ->check(CLI::Validator(
+            [](std::string& text) -> std::string {
+                const std::size_t dot = text.find_last_of('.');
+                std::string extension = dot == std::string::npos ? "" : text.substr(dot);
+                std::transform(extension.begin(), extension.end(), extension.begin(),
+                               [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+                return extension == ".bvh" || extension == ".csv"
+                           ? ""
+                           : "a recording ends in .bvh or .csv: '" + text + "'";
+            },
+            "", "recording"));
+    AddSuitOptions(record, options, &switches, "Record S seconds (default 5)");
+    record->add_flag("--force", options->force, "Overwrite existing files");
+
+    for (CLI::App* command : {info, stream, record}) command->group("Commands");
+
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::ParseError& error) {
+        if (error.get_exit_code() == 0) return app.exit(error);  // --help
+        ReportError(error.what());
+        return kExitUsage;
+    }
+
+    if (*info) {
+        options->command = HostCommand::Info;
+    } else if (*stream) {
+        options->command = HostCommand::Stream;
+    } else if (*record) {
+        options->command = HostCommand::Record;
+        if (options->seconds < 0) options->seconds = 5;
+    } else {
+        ReportError("a command is needed: info, stream or record");
+        return kExitUsage;
+    }
+
+    std::set<int> seen;
+    for (int suit : options->suits) {
+        if (!seen.insert(suit).second) {
+            ReportError("--suits: suit " + std::to_string(suit) + " is listed twice");
+            return kExitUsage;
+        }
+    }
+    options->settings.jumping = ToSwitch(switches.jumping);
+    options->settings.unevenTerrain = ToSwitch(switches.unevenTerrain);
+    options->settings.ignoreFloor = ToSwitch(switches.ignoreFloor);
+    return -1;
+}
+
+}  // namespace kxhost

@@ -1,0 +1,26 @@
+// Why the program ends early: a one-line message for standard error and the
+// exit code that goes with it.
+#pragma once
+
+#include <stdexcept>
+#include <string>
+
+namespace kxhost {
+
+enum ExitCode {
+    kExitOk = 0,
+    kExitFailure = 1,       // the plug-in, the suits or a file let us down
+    kExitUsage = 2,         // the command line asks for something impossible
+    kExitInterrupted = 130  // a recording stopped by Ctrl-C, as shells count it
+};
+
+class Failure : public std::runtime_error {
+public:
+    Failure(int exitCode, const std::string& message) : std::runtime_error(message), exitCode_(exitCode) {}
+    int ExitCode() const { return exitCode_; }
+
+private:
+    int exitCode_;
+};
+
+}  // namespace kxhost

@@ -1,0 +1,33 @@
+// What the command line asks for, checked and ready to run.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace kxhost {
+
+enum class HostCommand { Info, Stream, Record };
+
+// A mode switch given on the command line, or left as the suit has it.
+enum class Switch { Unchanged, On, Off };
+
+struct SuitSettings {
+    bool setNull = false;
+    bool setNorth = false;
+    Switch jumping = Switch::Unchanged;
+    Switch unevenTerrain = Switch::Unchanged;
+    Switch ignoreFloor = Switch::Unchanged;
+};
+
+struct HostOptions {
+    HostCommand command = HostCommand::Info;
+    std::string plugin;      // empty: the one beside the program
+    std::vector<int> suits;  // empty: every suit the library finds
+    double rate = 40;        // frames per second
+    double seconds = -1;     // negative: until Ctrl-C
+    bool force = false;
+    std::string file;
+    SuitSettings settings;
+};
+
+}  // namespace kxhost

@@ -1,0 +1,164 @@
+#include "kestrion-host/HostProgram.h"
+
+#include "host/Orv_List.h"
+#include "kestrion-host/Failure.h"
+#include "kestrion-host/FrameClock.h"
+#include "kestrion-host/LiveView.h"
+#include "kestrion-host/ProgressBar.h"
+#include "kestrion-host/Recording.h"
+#include "kestrion-host/SuitSession.h"
+#include "platform/DynamicLibrary.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+
+namespace kxhost {
+namespace {
+
+// Time for a connected suit to deliver its first frame; the driver reads
+// every 25 ms, so only a suit that did not open takes this long.
+constexpr double kFirstFrameSeconds = 3;
+
+std::string GuidText(const OrvGuid& guid) {
+    char text[40];
+    std::snprintf(text, sizeof text, "{%08lX-%04X-%04X-%02X%02X-%02X%02X%02X%02X%02X%02X}",
+                  static_cast<unsigned long>(guid.data1), guid.data2, guid.data3, guid.data4[0], guid.data4[1],
+                  guid.data4[2], guid.data4[3], guid.data4[4], guid.data4[5], guid.data4[6], guid.data4[7]);
+    return text;
+}
+
+std::string SuitList(const std::vector<int>& suits) {
+    std::string list = suits.size() == 1 ? "suit " : "suits ";
+    for (std::size_t i = 0; i < suits.size(); ++i) {
+        if (i > 0) list += i + 1 == suits.size() ? " and " : ", ";
+        list += std::to_string(suits[i]);
+    }
+    return list;
+}
+
+std::string Number(double value) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%g", value);
+    return text;
+}
+
+}  // namespace
+
+HostProgram::HostProgram(const HostOptions& options, bool live) : options_(options), screen_(live) {
+    screen_.RouteDebugMessages();
+}
+
+void HostProgram::LoadPlugin() {
+    const std::string path =
+        options_.plugin.empty() ? kx::ProgramDirectory() + kx::LibraryFileName("KestrionUnique") : options_.plugin;
+    std::string error;
+    if (!plugin_.Load(path, &error)) throw Failure(kExitFailure, error);
+    loadedPath_ = path;
+}
+
+int HostProgram::Info() {
+    LoadPlugin();
+    const ChannelType* type = plugin_.GetType();
+    std::printf("library  %s\n", loadedPath_.c_str());
+    std::printf("channel type\n");
+    std::printf("  name        %.79s\n", type->typeName);
+    std::printf("  type GUID   %s\n", GuidText(type->typeGuid).c_str());
+    std::printf("  class GUID  %s\n", GuidText(type->classGuid).c_str());
+    std::printf("  flags       device channel %ld (at 120), user creatable %ld (at 124), options 0x%08lX (at 128)\n",
+                static_cast<long>(type->deviceChannel), static_cast<long>(type->userCreatable),
+                static_cast<unsigned long>(type->options));
+
+    Orv_List dependencies;
+    plugin_.NewChannel()->Base()->DoDependencyInit(&dependencies);
+    std::printf("dependencies\n");
+    for (int i = 0; i < dependencies.Count(); ++i) std::printf("  %s\n", dependencies.At(i).c_str());
+
+    std::printf("commands\n");
+    for (const Command& command : plugin_.Commands()) {
+        std::printf("  %d  %s\n", command.id, command.name.c_str());
+        std::size_t start = 0;
+        while (start < command.description.size()) {
+            std::size_t end = command.description.find('\n', start);
+            if (end == std::string::npos) end = command.description.size();
+            std::printf("       %s\n", command.description.substr(start, end - start).c_str());
+            start = end + 1;
+        }
+    }
+    std::fflush(stdout);
+    return kExitOk;
+}
+
+int HostProgram::Stream() {
+    LoadPlugin();
+    SuitSession session(plugin_);
+    if (!StartSuits(session)) return kExitOk;
+    const double rate = options_.rate;
+    long frames = -1;
+    if (options_.seconds >= 0) frames = std::max(1L, static_cast<long>(std::ceil(options_.seconds * rate)));
+    screen_.Print("Streaming " + SuitList(session.Suits()) + " at " + Number(rate) + " Hz " +
+                  (frames < 0 ? "until Ctrl-C" : "for " + Number(options_.seconds) + " s"));
+    const bool complete = ReadFrames(
+        session, frames, [](const std::vector<Frame>&) {},
+        [rate](long done) {
+            char text[96];
+            std::snprintf(text, sizeof text, "streaming at %g Hz: %.1f s (Ctrl-C stops)", rate, done / rate);
+            return std::string(text);
+        });
+    screen_.Print(complete ? "Stream ended" : "Stream stopped by Ctrl-C");
+    return kExitOk;
+}
+
+int HostProgram::Record() {
+    // Refuse before the suits start, where the names are known by now.
+    Recording::RefuseExisting(Recording::FileNames(options_.file, options_.suits), options_.force);
+    LoadPlugin();
+    SuitSession session(plugin_);
+    const char* interrupted = "recording stopped by Ctrl-C; no file written";
+    if (!StartSuits(session)) throw Failure(kExitInterrupted, interrupted);
+    const double rate = options_.rate, seconds = options_.seconds;
+    const long frames = std::max(1L, std::lround(seconds * rate));
+    Recording recording(options_.file, session.Suits(), rate, options_.force);
+    recording.Open();
+    std::string names;
+    for (const std::string& name : recording.Names()) names += (names.empty() ? "" : ", ") + name;
+    screen_.Print("Recording " + SuitList(session.Suits()) + " at " + Number(rate) + " Hz for " +
+                  Number(frames / rate) + " s to " + names);
+    const ProgressBar bar(frames / rate, 30);
+    const bool complete = ReadFrames(
+        session, frames, [&recording](const std::vector<Frame>& read) { recording.Add(read); },
+        [&bar, rate](long done) { return "recording " + bar.Text(done / rate); });
+    if (!complete) throw Failure(kExitInterrupted, interrupted);
+    recording.Commit();
+    for (const std::string& name : recording.Names()) {
+        screen_.Print("Wrote " + name + " (" + std::to_string(recording.Frames()) + " frames, " +
+                      Number(frames / rate) + " s)");
+    }
+    return kExitOk;
+}
+
+bool HostProgram::StartSuits(SuitSession& session) {
+    session.Connect(options_.suits);
+    session.Apply(options_.settings);
+    return session.WaitForFrames(kFirstFrameSeconds);
+}
+
+bool HostProgram::ReadFrames(SuitSession& session, long frames, const FrameSink& sink,
+                             const std::function<std::string(long)>& status) {
+    LiveView view(screen_, session.Suits());
+    FrameClock clock(options_.rate);
+    std::vector<Frame> read;
+    for (long k = 0; frames < 0 || k < frames; ++k) {
+        if (!clock.WaitFor(k)) {
+            view.Finish();
+            return false;
+        }
+        session.Read(&read);
+        sink(read);
+        view.Update(k / options_.rate, read, status(k + 1));
+    }
+    view.Finish();
+    return true;
+}
+
+}  // namespace kxhost

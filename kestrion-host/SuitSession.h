@@ -1,0 +1,46 @@
+// One channel of the plug-in with the suits a run uses: connected, set up,
+// read, and reset again however the run ends.
+#pragma once
+
+#include "driver/Frame.h"
+#include "kestrion-host/HostOptions.h"
+#include "kestrion-host/PluginLibrary.h"
+
+#include <memory>
+#include <vector>
+
+namespace kxhost {
+
+class SuitSession {
+public:
+    // A new channel; the driver stays idle until Connect.
+    explicit SuitSession(const PluginLibrary& plugin);
+    // Resets the channel (stopping its driver and the suit library), then
+    // destroys it.
+    ~SuitSession();
+    SuitSession(const SuitSession&) = delete;
+    SuitSession& operator=(const SuitSession&) = delete;
+
+    // Starts the driver and connects the `wanted` suits, or every suit the
+    // library finds when it is empty. Throws Failure when the library finds
+    // no suit (kExitFailure) or a wanted one does not exist (kExitUsage).
+    void Connect(const std::vector<int>& wanted);
+    // Modes first, then null and north, each for every connected suit.
+    void Apply(const SuitSettings& settings);
+    // Waits until every suit has delivered a frame, and after Apply one read
+    // since the settings; false on Ctrl-C. Throws Failure for a suit that
+    // sends nothing within `timeoutSeconds`.
+    bool WaitForFrames(double timeoutSeconds);
+    // The newest frame of each connected suit, in the order of Suits().
+    void Read(std::vector<Frame>* frames);
+
+    const std::vector<int>& Suits() const { return suits_; }
+
+private:
+    std::unique_ptr<SuitChannel> channel_;
+    std::vector<int> suits_;
+    // The frames as they were when the settings were made, if any were.
+    std::vector<Frame> beforeSettings_;
+};
+
+}  // namespace kxhost

@@ -1,0 +1,105 @@
+#!/usr/bin/env bash
+# kestrion-host's answers to bad command lines, a missing or wrong plug-in,
+# missing suits and existing files: a one-line error and the exit code.
+# Arguments: the program, then the libraries with a wrong type name and a
+# wrong type GUID.
+source "$(dirname "$0")/lib.sh"
+
+# Help on every command, exit 0.
+for command in "" info stream record; do
+  host $command --help
+  expect_exit 0 "$command --help"
+  expect_in out.txt "Usage: kestrion-host" "$command --help"
+done
+expect_in out.txt "--force" "record --help"
+expect_in out.txt "--set-north" "record --help"
+
+# Bad arguments: exit 2 before anything starts.
+host stream --bogus
+expect_one_line_error 2 "not expected: --bogus" "unknown option"
+host --bogus info
+expect_one_line_error 2 "not expected: --bogus" "unknown option before the command"
+host
+expect_one_line_error 2 "a command is needed" "no command"
+host dance
+expect_one_line_error 2 "not expected: dance" "unknown command"
+host stream --rate 0
+expect_one_line_error 2 "--rate: must be a number greater than 0" "rate 0"
+host record x.bvh --rate 1001
+expect_one_line_error 2 "--rate: must be a number greater than 0 and at most 1000" "rate too high"
+host record x.bvh --seconds -1
+expect_one_line_error 2 "--seconds: must be a number greater than 0" "negative duration"
+host stream --seconds abc
+expect_one_line_error 2 "--seconds: .*'abc'" "duration not a number"
+host stream --suits 0,x
+expect_one_line_error 2 "--suits: suit indices are whole numbers" "suit not a number"
+host stream --suits 1,1
+expect_one_line_error 2 "suit 1 is listed twice" "suit listed twice"
+host stream --jumping yes
+expect_one_line_error 2 "--jumping: must be on or off" "jumping yes"
+host record walk.txt
+expect_one_line_error 2 "ends in .bvh or .csv" "unknown recording format"
+host record
+expect_one_line_error 2 "FILE is required" "record without a file"
+grep -q '^plug-in: ' err.txt && fail "the suits started for a bad command line"
+
+# A suit that does not exist is known only once the driver runs: exit 2,
+# after the channel was reset.
+host stream --suits 0,5 --seconds 1
+expect_one_line_error 2 "suit 5 does not exist: the suit library found 2 suits" "suit 5 of 2"
+[ "$(tail -1 err.txt)" = "$(own_errors)" ] || fail "suit 5 of 2: the error is not the last line"
+expect_in err.txt "plug-in: Stopped Kestrion driver" "suit 5 of 2: channel reset"
+KESTRION_SIM_SUITS=3 host record three.bvh --suits 3
+expect_one_line_error 2 "suit 3 does not exist: the suit library found 3 suits" "suit 3 of 3"
+expect_no_files "suit 3 of 3"
+
+# The plug-in: missing, or a library that is not it.
+host --plugin "$work/NoSuchPlugin.dll" info
+expect_one_line_error 1 "cannot load the plug-in" "missing plug-in"
+host --plugin "$work/NoSuchPlugin.dll" stream --seconds 1
+expect_one_line_error 1 "cannot load the plug-in" "missing plug-in for stream"
+tessarel=$(ls "$program_dir" | grep -E '^(lib)?Tessarel\.(so|dll)$')
+host --plugin "$program_dir/$tessarel" info
+expect_one_line_error 1 "is not a suit plug-in: it does not export GetType, InitDLL" "library without entry points"
+# Every entry point and member, but another channel type.
+host --plugin "${2:?wrong-name library}" info
+expect_one_line_error 1 "is not the suit plug-in: its channel type is not named KestrionUnique" "wrong type name"
+host --plugin "${3:?wrong-GUID library}" record walk.bvh
+expect_one_line_error 1 "is not the suit plug-in: its channel type has another GUID" "wrong type GUID"
+
+# No suits, or a suit that never opens.
+KESTRION_SIM_SUITS=0 host stream --seconds 1
+expect_one_line_error 1 "no suits found" "no suits"
+expect_in err.txt "plug-in: Kestrion: No suits found" "no suits"
+KESTRION_SIM_INIT=fail host record none.bvh
+expect_one_line_error 1 "no suits found" "suit library fails to start"
+expect_in err.txt "plug-in: Kestrion: Unable to initialize" "suit library fails to start"
+KESTRION_SIM_NO_OPEN=1 host record closed.csv --seconds 1
+expect_one_line_error 1 "suit 1 sends no frames" "suit that never opens"
+expect_no_files "failed recordings"
+
+# An existing file is kept unless --force.
+echo "keep me" >walk.csv
+host record walk.csv --seconds 0.2
+expect_one_line_error 1 "walk.csv exists; add --force to overwrite it" "existing CSV file"
+[ "$(cat walk.csv)" = "keep me" ] || fail "walk.csv was changed without --force"
+grep -q '^plug-in: ' err.txt && fail "the suits started to record onto an existing file"
+echo "keep me" >walk-suit1.bvh
+host record walk.bvh --seconds 0.2
+expect_one_line_error 1 "walk-suit1.bvh exists; add --force" "existing file of the second suit"
+[ "$(cat walk-suit1.bvh)" = "keep me" ] || fail "walk-suit1.bvh was changed without --force"
+[ -e walk-suit0.bvh ] && fail "walk-suit0.bvh written although walk-suit1.bvh was refused"
+host record walk.bvh --seconds 0.2 --force
+expect_exit 0 "record --force"
+check_bvh walk-suit1.bvh 40 8 >&2 || fail "--force did not replace walk-suit1.bvh with a recording"
+host record walk.csv --seconds 0.2 --force
+expect_exit 0 "record CSV --force"
+[ "$(head -c 6 walk.csv)" = "frame," ] || fail "--force did not replace walk.csv"
+
+# A folder that does not exist.
+host record no/such/dir/walk.csv --seconds 0.2
+expect_one_line_error 1 "cannot write no/such/dir/walk.csv" "missing folder"
+
+rm -f walk.csv walk-suit0.bvh walk-suit1.bvh
+expect_no_files "error cases"
+finish

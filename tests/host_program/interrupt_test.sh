@@ -1,0 +1,80 @@
+#!/usr/bin/env bash
+# What happens during a run. Ctrl-C (SIGINT; under Wine it becomes the
+# console's Ctrl-C event): a recording leaves no file and exits 130; a stream
+# ends cleanly with 0; both reset the channel first. A file that appears
+# under a recording's name while it records is kept, and the recording is
+# not written.
+source "$(dirname "$0")/lib.sh"
+
+# start_host ARGS...: the program in the background, its process in $pid.
+start_host() {
+  "${runner[@]}" "$program" "$@" >out.txt 2>err.txt </dev/null &
+  pid=$!
+}
+
+# wait_for TEXT: until standard output shows TEXT (at most 30 s).
+wait_for() {
+  for _ in $(seq 300); do
+    grep -qF -- "$1" out.txt && return 0
+    kill -0 "$pid" 2>/dev/null || return 1
+    sleep 0.1
+  done
+  return 1
+}
+
+interrupt() {
+  kill -INT "$pid"
+  status=0
+  wait "$pid" || status=$?
+  plain_line_ends
+}
+
+start_host record walk.bvh --seconds 60
+if wait_for "Recording suits 0 and 1"; then
+  sleep 1  # the frames are being written now
+  ls -A | grep -q '\.part$' || fail "no temporary files while recording"
+  interrupt
+  expect_exit 130 "recording interrupted"
+  expect_in err.txt "kestrion-host: recording stopped by Ctrl-C; no file written" "recording interrupted"
+  expect_in err.txt "plug-in: Stopped Kestrion driver" "recording interrupted: channel reset"
+  expect_no_files "recording interrupted"
+else
+  fail "the recording did not start"; cat out.txt err.txt >&2; kill "$pid"; wait "$pid"
+fi
+
+start_host record walk.csv --suits 1 --seconds 60
+if wait_for "Recording suit 1"; then
+  interrupt
+  expect_exit 130 "CSV recording interrupted"
+  expect_no_files "CSV recording interrupted"
+else
+  fail "the CSV recording did not start"; kill "$pid"; wait "$pid"
+fi
+
+start_host stream
+if wait_for "Streaming suits 0 and 1 at 40 Hz until Ctrl-C" && wait_for "1.00 s  suit 1"; then
+  interrupt
+  expect_exit 0 "stream interrupted"
+  expect_in out.txt "Stream stopped by Ctrl-C" "stream interrupted"
+  expect_in err.txt "plug-in: Stopped Kestrion driver" "stream interrupted: channel reset"
+  own_errors >/dev/null && fail "stream interrupted: error '$(own_errors)'"
+else
+  fail "the stream did not start"; cat out.txt err.txt >&2; kill "$pid"; wait "$pid"
+fi
+
+start_host record walk.bvh --seconds 3
+if wait_for "Recording suits 0 and 1"; then
+  echo "not yours" >walk-suit1.bvh
+  status=0
+  wait "$pid" || status=$?
+  plain_line_ends
+  expect_one_line_error 1 "walk-suit1.bvh appeared meanwhile; add --force" "file appeared while recording"
+  [ "$(cat walk-suit1.bvh)" = "not yours" ] || fail "the file that appeared while recording was replaced"
+  [ -e walk-suit0.bvh ] && fail "walk-suit0.bvh kept although the recording was not complete"
+  rm -f walk-suit1.bvh
+  expect_no_files "file appeared while recording"
+else
+  fail "the recording did not start"; kill "$pid"; wait "$pid"
+fi
+
+finish

@@ -1,0 +1,50 @@
+#!/usr/bin/env bash
+# kestrion-host record to CSV: one file, named columns, one row per suit per
+# frame.
+source "$(dirname "$0")/lib.sh"
+
+KESTRION_SIM_SUITS=3 host record walk.csv --suits 0,2 --seconds 1 --rate 25
+expect_exit 0 "record suits 0 and 2 to CSV"
+expect_in out.txt "Wrote walk.csv (25 frames" "record to CSV"
+if [ ! -f walk.csv ]; then
+  fail "walk.csv not written"
+  finish
+fi
+
+header="frame,time_s,suit,x_cm,y_cm,z_cm"
+for joint in hips left_hip left_knee left_ankle right_hip right_knee right_ankle chest left_collar left_shoulder \
+  left_elbow left_wrist right_collar right_shoulder right_elbow right_wrist neck head; do
+  header="$header,${joint}_x_deg,${joint}_y_deg,${joint}_z_deg"
+done
+[ "$(head -1 walk.csv)" = "$header" ] || fail "CSV header: $(head -1 walk.csv)"
+
+# 25 frames of two suits; frame numbers, times and suits in order; 60
+# numbers a row; the frames move; the shoulders' constant angles in their
+# named columns (the simulated arms hang at -72 and 72 degrees about Z).
+awk -F, -v rate=25 '
+  function problem(text) { print "walk.csv line " NR ": " text; bad = 1 }
+  NR == 1 { for (i = 1; i <= NF; i++) column[$i] = i; next }
+  {
+    rows++
+    if (NF != 60) problem(NF " fields")
+    for (i = 1; i <= NF; i++) if ($i !~ /^-?[0-9]+(\.[0-9]+)?$/) problem("not a number: " $i)
+    frame = int((rows - 1) / 2); suit = (rows - 1) % 2 ? 2 : 0
+    if ($1 != frame || $3 != suit) problem("frame " $1 " suit " $3 ", expected frame " frame " suit " suit)
+    d = $2 - frame / rate; if (d < 0) d = -d
+    if (d > 0.0001) problem("time " $2 " for frame " frame)
+    if ($column["left_shoulder_z_deg"] != "-72.000" || $column["right_shoulder_z_deg"] != "72.000") problem("shoulders")
+    if ($column["y_cm"] < 50 || $column["y_cm"] > 150) problem("hips height not in cm: " $column["y_cm"])
+    if (frame == 0) start[suit] = $4 " " $6; else if ($4 " " $6 != start[suit]) moved[suit] = 1
+  }
+  END {
+    if (rows != 50) problem(rows " rows, expected 50")
+    if (!moved[0] || !moved[2]) problem("a suit does not move")
+    exit bad
+  }' walk.csv >&2 || fail "walk.csv is not the recording expected"
+
+# Several suits go into one CSV file, under the name given.
+ls -A | grep -q 'suit' && fail "per-suit files written for a CSV recording"
+rm -f walk.csv
+expect_no_files "record to CSV"
+
+finish
