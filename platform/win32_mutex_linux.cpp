@@ -246,13 +246,12 @@ void NoteAbandonedAcquired(pthread_mutex_t*) {}
 
 }  // namespace
 
-DWORD WaitMutex(KernelObject* object, DWORD milliseconds) {
-    pthread_mutex_t* m = static_cast<MutexObject*>(object)->mutex;
-    int rc = pthread_mutex_trylock(m);
-    if (rc == 0) {
-        NoteAcquired(m);
-        return WAIT_OBJECT_0;
-    }
+namespace {
+
+// Every wait but an uncontended acquisition, out of line so that the common
+// case costs no more than its trylock: an abandoned mutex, a busy one (waited
+// for in slices), a bad one.
+__attribute__((noinline)) DWORD WaitMutexContended(pthread_mutex_t* m, int rc, DWORD milliseconds) {
     if (rc == EOWNERDEAD) {
         pthread_mutex_consistent(m);
         NoteAcquired(m);
@@ -294,6 +293,18 @@ DWORD WaitMutex(KernelObject* object, DWORD milliseconds) {
         TerminationPoint();
         if (MonotonicNowNs() >= deadline) return WAIT_TIMEOUT;
     }
+}
+
+}  // namespace
+
+DWORD WaitMutex(KernelObject* object, DWORD milliseconds) {
+    pthread_mutex_t* m = static_cast<MutexObject*>(object)->mutex;
+    const int rc = pthread_mutex_trylock(m);
+    if (__builtin_expect(rc == 0, 1)) {
+        NoteAcquired(m);
+        return WAIT_OBJECT_0;
+    }
+    return WaitMutexContended(m, rc, milliseconds);
 }
 
 BOOL ReleaseMutexObject(KernelObject* object) {
