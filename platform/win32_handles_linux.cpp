@@ -16,7 +16,12 @@ void KernelObject::Release() {
 }
 
 HANDLE NewHandle(KernelObject* object) {
+    if (!object->primaryInUse.exchange(true)) {
+        object->primary.magic = HandleEntry::kLive;
+        return &object->primary;
+    }
     auto* entry = new HandleEntry;
+    entry->magic = HandleEntry::kLive;
     entry->object = object;
     return entry;
 }
@@ -74,7 +79,11 @@ BOOL CloseHandle(HANDLE object) {
     }
     auto* entry = static_cast<HandleEntry*>(object);
     entry->magic = 0;
-    delete entry;
+    if (entry == &o->primary) {
+        o->primaryInUse.store(false);
+    } else {
+        delete entry;
+    }
     if (o->kind == ObjectKind::Thread) ThreadHandleClosed(o);
     o->Release();
     return TRUE;

@@ -10,10 +10,20 @@ namespace kx {
 
 enum class ObjectKind : std::uint32_t { Mutex = 0x4D555458u, Thread = 0x54485244u };
 
+struct KernelObject;
+
+// What a HANDLE points to: one per open handle, so that duplicated handles
+// are distinct and each is closed on its own.
+struct HandleEntry {
+    static constexpr std::uint32_t kLive = 0x484E444Cu;
+    std::uint32_t magic = 0;
+    KernelObject* object = nullptr;
+};
+
 // A kernel object lives while any handle to it is open and, for a thread,
 // while the thread itself runs.
 struct KernelObject {
-    explicit KernelObject(ObjectKind k) : kind(k) {}
+    explicit KernelObject(ObjectKind k) : kind(k) { primary.object = this; }
     virtual ~KernelObject() = default;
     KernelObject(const KernelObject&) = delete;
     KernelObject& operator=(const KernelObject&) = delete;
@@ -23,14 +33,11 @@ struct KernelObject {
 
     const ObjectKind kind;
     std::atomic<int> refs{1};
-};
-
-// What a HANDLE points to: one per open handle, so that duplicated handles
-// are distinct and each is closed on its own.
-struct HandleEntry {
-    static constexpr std::uint32_t kLive = 0x484E444Cu;
-    std::uint32_t magic = kLive;
-    KernelObject* object;
+    // The entry of the object's first handle lives inside the object, so
+    // reaching the object from it costs no extra cache line; duplicates get
+    // entries of their own.
+    HandleEntry primary;
+    std::atomic<bool> primaryInUse{false};
 };
 
 HANDLE NewHandle(KernelObject* object);
