@@ -78,6 +78,23 @@ KESTRION_SIM_NO_OPEN=1 host record closed.csv --seconds 1
 expect_one_line_error 1 "suit 1 sends no frames" "suit that never opens"
 expect_no_files "failed recordings"
 
+# The simulated suits' settings, when they are bad: the suit library says
+# which one and does not start, the program says no suit was found.
+KESTRION_SIM_SUITS=two host record bad.bvh
+expect_one_line_error 1 "no suits found" "suit count not a number"
+expect_in err.txt "Kestrion simulator: KESTRION_SIM_SUITS must be a whole number from -1024 to 1024, not 'two'" \
+  "suit count not a number"
+KESTRION_SIM_SUITS=5000 host stream --seconds 1
+expect_one_line_error 1 "no suits found" "suit count too large"
+expect_in err.txt "not '5000'" "suit count too large"
+KESTRION_SIM_INIT=maybe host record bad.csv
+expect_one_line_error 1 "no suits found" "init setting"
+expect_in err.txt "KESTRION_SIM_INIT must be 'ok' or 'fail', not 'maybe'" "init setting"
+KESTRION_SIM_NO_OPEN=1,,2 host record bad.bvh
+expect_one_line_error 1 "no suits found" "suits that do not open"
+expect_in err.txt "KESTRION_SIM_NO_OPEN must list suit indices" "suits that do not open"
+expect_no_files "bad suit settings"
+
 # An existing file is kept unless --force.
 echo "keep me" >walk.csv
 host record walk.csv --seconds 0.2

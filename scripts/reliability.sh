@@ -1,0 +1,38 @@
+#!/usr/bin/env bash
+# The long reliability runs, beyond the short ones of the test command:
+#   - 10,000 random sequences against the reference model (native);
+#   - 1,000 start/connect/read/reset cycles on two channels under
+#     AddressSanitizer with leak checking;
+#   - 50 hung suit reads, each ended by a reset, natively and under Wine.
+# Sizes can be changed with KX_MODEL_SEQUENCES, KX_SOAK_CYCLES and
+# KX_FAULT_ROUNDS. Prints one summary line per run; fails if any run fails.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+scripts/install-deps.sh
+native=$(scripts/build.sh native)
+asan=$(scripts/build.sh asan)
+win32=$(scripts/build.sh win32)
+
+export KX_MODEL_SEQUENCES=${KX_MODEL_SEQUENCES:-10000}
+export KX_SOAK_CYCLES=${KX_SOAK_CYCLES:-1000}
+export KX_FAULT_ROUNDS=${KX_FAULT_ROUNDS:-50}
+
+run() {  # name, command...: shows the test's own summary line
+  local name=$1
+  shift
+  local start=$SECONDS
+  if output=$("$@" 2>&1); then
+    echo "$name: $(printf '%s\n' "$output" | grep -E 'agree|cycles|survived' | tail -1) [$((SECONDS - start)) s]"
+  else
+    printf '%s\n' "$output" | tail -40
+    echo "$name: FAILED"
+    return 1
+  fi
+}
+
+run "model (native)" "$native/bin/model_test"
+ASAN_OPTIONS=detect_leaks=1 run "soak (AddressSanitizer, leak checking)" "$asan/bin/soak_test"
+run "hung reads (native)" "$native/bin/fault_survival_test"
+source scripts/wine-setup.sh
+run "hung reads (Windows build under Wine)" wine "$win32/bin/fault_survival_test.exe"
