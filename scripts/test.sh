@@ -28,6 +28,8 @@ count() {  # sums "[  TAG ] N" lines of a CTest log
 for kind in "${builds[@]}"; do
   log=build/$kind/Testing/Temporary/LastTest.log
   [ -f "$log" ] || continue
-  echo "$kind: $(count PASSED "$log") passed, $(count SKIPPED "$log") skipped, $(count FAILED "$log") failed"
+  scripts=$(grep -cx 'all checks passed' "$log" || true)
+  echo "$kind: $(count PASSED "$log") passed, $(count SKIPPED "$log") skipped, $(count FAILED "$log") failed;" \
+       "end-to-end scripts: $scripts passed"
 done
 exit $status
