@@ -188,20 +188,6 @@ TEST_F(Driver, NewSuitHasZerosUntilTheNextPassAndAReopenedOneItsOldSample) {
     }));
 }
 
-TEST_F(Driver, SuitThatFailsToOpenStaysClosedAndIsTriedAgain) {
-    KestrionSim::SetOpenFails(1, true);
-    StartWith(2);
-    driver.Connect(1);
-    driver.Connect(1);
-    EXPECT_EQ(NewCalls(), (Texts{"GyroOpen(1, 0, 0)", "GyroOpen(1, 0, 0)"}));
-    EXPECT_FALSE(driver.suits[1]->open);
-    EXPECT_EQ(driver.suits[1]->suitHandle, 0u);
-    driver.SetNull(1);  // passed on with the handle it holds: none
-    EXPECT_EQ(NewCalls(), (Texts{"GyroSetNull(0)"}));
-    driver.Disconnect(1);  // not open: no call
-    EXPECT_TRUE(NewCalls().empty());
-}
-
 TEST_F(Driver, OpenTwiceOpensOnceAndSettingsReachTheSuitWithTheirFlag) {
     StartWith(2);
     {

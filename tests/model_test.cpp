@@ -8,6 +8,7 @@
 // replays from one seed.
 #include "plugin/KestrionUnique.h"
 #include "support/ChannelModel.h"
+#include "support/Counts.h"
 #include "support/DebugMessages.h"
 #include "threading/Orv_Mutex.h"
 
@@ -28,12 +29,6 @@ using kxtest::Op;
 using kxtest::Texts;
 
 namespace {
-
-long EnvNumber(const char* name, long fallback) {
-    const char* v = std::getenv(name);
-    if (v == nullptr || *v == '\0') return fallback;
-    return std::strtol(v, nullptr, 10);
-}
 
 std::string Join(const Texts& texts) {
     std::string out = "[";
@@ -245,8 +240,8 @@ std::vector<Op> Shrink(std::vector<Op> ops) {
 }  // namespace
 
 TEST(ChannelModel, RandomSequencesAgreeWithTheModel) {
-    const long sequences = EnvNumber("KX_MODEL_SEQUENCES", 60);
-    const long fixedSeed = EnvNumber("KX_MODEL_SEED", -1);
+    const long sequences = kxtest::EnvCount("KX_MODEL_SEQUENCES", 60);
+    const long fixedSeed = kxtest::EnvNumber("KX_MODEL_SEED", -1);
     const std::uint32_t firstSeed = fixedSeed >= 0 ? static_cast<std::uint32_t>(fixedSeed) : std::random_device()();
     long steps = 0;
     for (long n = 0; n < (fixedSeed >= 0 ? 1 : sequences); ++n) {

@@ -115,31 +115,6 @@ TEST_F(Channel, CallChannelDoesNothing) {
     EXPECT_TRUE(messages.Take().empty());
 }
 
-TEST_F(Channel, BeforeTheFirstConnectThereAreNoSuits) {
-    EXPECT_EQ(channel.GetNrOfSuits(), 0);
-    for (int suit : {-1, 0, 1, INT_MIN, INT_MAX}) {
-        Frame f = Filled(0x77);
-        channel.GetData(suit, f);
-        EXPECT_TRUE(SameBytes(f, Filled(0x77)));
-    }
-    EXPECT_TRUE(NewCalls().empty());
-}
-
-TEST_F(Channel, ConnectStartsAnIdleDriverOnceEvenForAnIndexOutOfRange) {
-    channel.Connect(7);
-    EXPECT_EQ(NewCalls(), (Texts{"GyroInit()", "GyroFindSuits()", "GyroEnumerateSuitInfo(0)",
-                                 "GyroEnumerateSuitInfo(1)", "GyroEnumerateSuitInfo(2)"}));
-    EXPECT_TRUE(channel.driver.Loop());
-    EXPECT_EQ(channel.GetNrOfSuits(), 3);
-    channel.Connect(0);
-    channel.Connect(0);
-    channel.Connect(1);
-    const Texts calls = NewCalls();
-    EXPECT_EQ(std::count(calls.begin(), calls.end(), "GyroInit()"), 0);
-    EXPECT_EQ(std::count(calls.begin(), calls.end(), "GyroOpen(0, 0, 0)"), 1);
-    EXPECT_EQ(std::count(calls.begin(), calls.end(), "GyroOpen(1, 0, 0)"), 1);
-}
-
 TEST_F(Channel, AFailedStartIsRetriedFromTheBeginningByTheNextConnect) {
     KestrionSim::SetInitResult(0);
     channel.Connect(0);
@@ -169,20 +144,6 @@ TEST_F(Channel, GetDataServesOnlyIndicesInRange) {
     EXPECT_TRUE(SameBytes(f, Filled(0)));
 }
 
-TEST_F(Channel, ADisconnectedSuitKeepsItsLastSample) {
-    channel.Connect(1);
-    ASSERT_TRUE(KestrionSim::WaitForCalls("GyroRead", 2, 5000));
-    channel.Disconnect(1);
-    Frame last, later;
-    channel.GetData(1, last);
-    const std::size_t reads = KestrionSim::CountCalls("GyroRead");
-    channel.Connect(0);  // keep the worker busy with another suit
-    ASSERT_TRUE(KestrionSim::WaitForCalls("GyroRead", reads + 2, 5000));
-    channel.GetData(1, later);
-    EXPECT_TRUE(KestrionSim::FrameIsWhole(last));
-    EXPECT_TRUE(SameBytes(last, later));
-}
-
 TEST_F(Channel, ResetStopsEverythingEvenWhenIdleAndTheNextConnectStartsAfresh) {
     channel.Reset();
     EXPECT_EQ(NewCalls(), (Texts{"GyroFinish()"}));
@@ -205,28 +166,6 @@ TEST_F(Channel, ResetStopsEverythingEvenWhenIdleAndTheNextConnectStartsAfresh) {
     calls = NewCalls();
     EXPECT_EQ(calls.front(), "GyroInit()");
     EXPECT_EQ(messages.Take(), (Texts{"Searching for suits", "Found: 2 suits", "Started Kestrion driver"}));
-}
-
-TEST_F(Channel, SettingsReachTheSuitWithTheirIndexAndFlag) {
-    channel.Connect(1);
-    channel.Disconnect(1);  // stop reads from joining the log
-    channel.Connect(1);
-    channel.Disconnect(1);
-    NewCalls();
-    channel.SetNull(1);
-    channel.SetNorth(1);
-    channel.EnableUnevenTerrain(1, true);
-    channel.EnableIgnoreFloor(1, false);
-    channel.EnabelJumping(1, true);
-    channel.EnabelJumping(1, false);
-    const std::string h = std::to_string(KestrionSim::HandleOf(1));
-    Texts calls = NewCalls();
-    calls.erase(std::remove_if(calls.begin(), calls.end(),
-                               [](const std::string& c) { return c.rfind("GyroRead", 0) == 0; }),
-                calls.end());
-    EXPECT_EQ(calls, (Texts{"GyroSetNull(" + h + ")", "GyroSetNorth(" + h + ")",
-                            "GyroEnableUnevenTerrain(" + h + ", 1)", "GyroEnableIgnoreFloor(" + h + ", 0)",
-                            "GyroEnableJumping(" + h + ", 1)", "GyroEnableJumping(" + h + ", 0)"}));
 }
 
 TEST_F(Channel, CopiesKeepTheNameAndNeverReleaseWhatAnotherChannelUses) {

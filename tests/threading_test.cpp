@@ -187,16 +187,6 @@ TEST(OrvThreadStop, TerminatesAWorkerThatSleepsAndNeverChecksLoop) {
     });
 }
 
-TEST(OrvThreadStop, TerminatesAWorkerBlockedOnAMutexTheTestHolds) {
-    Orv_Mutex m;
-    m.Create(nullptr);
-    m.WaitForSingleObject();
-    ExpectStopTerminates([&] { m.WaitForSingleObject(); });
-    Contender c(m);
-    m.Release();
-    EXPECT_TRUE(c.Acquired(5s));
-}
-
 TEST(OrvThreadStop, TerminatesAWorkerBlockedInAWaitThatNeverReturns) {
     std::mutex lock;
     std::condition_variable never;

@@ -9,10 +9,15 @@
 
 namespace kxtest {
 
-inline long EnvCount(const char* name, long fallback) {
+inline long EnvNumber(const char* name, long fallback) {
     const char* v = std::getenv(name);
     if (v == nullptr || *v == '\0') return fallback;
-    const long n = std::strtol(v, nullptr, 10);
+    return std::strtol(v, nullptr, 10);
+}
+
+// A size: positive, or the fallback.
+inline long EnvCount(const char* name, long fallback) {
+    const long n = EnvNumber(name, fallback);
     return n > 0 ? n : fallback;
 }
 
