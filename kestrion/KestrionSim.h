@@ -35,8 +35,18 @@ namespace KestrionSim {
 struct Call {
     std::string function;
     std::vector<long long> arguments;
+    // When it was made (NowNs's clock).
+    long long atNs = 0;
     // "GyroOpen(1, 0, 0)"
     std::string Text() const;
+};
+
+// How a hung read waits, each the way a real library might never return.
+enum class Hang {
+    Wait,   // on a condition variable
+    Spin,   // spinning in this library's own code, calling nothing
+    Mutex,  // on a plain mutex, held by the thread that asked for the hang
+    Pipe,   // in read() on a pipe that nobody writes to
 };
 
 GYRO_API void Reset();
@@ -47,8 +57,11 @@ GYRO_API void SetOpenFails(int suit, bool fails);
 // The next read of `suit` writes the first half of a new sample, then waits
 // until ReleaseRead(suit).
 GYRO_API void BlockNextRead(int suit);
-// Every later read of `suit` waits forever (until Reset, or its thread ends).
-GYRO_API void HangReads(int suit);
+// Every later read of `suit` writes half a sample and never returns: until
+// Reset, or until its thread is terminated. A hung read holds none of the
+// library's own locks, so the library stays usable when its reader dies.
+// Hang::Mutex is released only by the thread that asked for it.
+GYRO_API void HangReads(int suit, Hang how = Hang::Wait);
 // True once a read of `suit` is waiting (blocked or hung), within the bound.
 GYRO_API bool WaitForWaitingRead(int suit, int timeoutMs);
 GYRO_API void ReleaseRead(int suit);

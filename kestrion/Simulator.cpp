@@ -2,6 +2,7 @@
 // and the scripting interface of KestrionSim.h.
 #include "kestrion/Environment.h"
 #include "kestrion/KestrionSim.h"
+#include "kestrion/Pipe.h"
 #include "kestrion/SuitMotion.h"
 
 #include <array>
@@ -13,6 +14,7 @@
 #include <memory>
 #include <mutex>
 #include <set>
+#include <thread>
 
 namespace {
 
@@ -32,14 +34,64 @@ struct InfoLayout {
 };
 static_assert(sizeof(InfoLayout) == sizeof(SuitInfo), "fills the whole buffer");
 
-// What a scripted read waits on. Never destroyed: its waiter may be a
-// thread that was terminated inside the wait.
+// What a scripted read waits on. A gate is freed only once no reader is in
+// it: a reader may be a thread that was terminated inside the wait, and
+// the gate it died in is kept for good.
 struct Gate {
+    Gate(KestrionSim::Hang h, bool hangs) : how(h), hangsForGood(hangs) {}
+
+    const KestrionSim::Hang how;
+    const bool hangsForGood;  // false: only the next read waits, then completes
+    std::atomic<bool> released{false};
+    int readers = 0;  // under the library's lock
+
+    // Hang::Wait. The release never takes `lock`, which a reader terminated
+    // inside the wait may hold, so the waits are sliced.
+    std::mutex lock;
     std::condition_variable opened;
-    bool released = false;
+    // Hang::Mutex: held by `holder` from the hang to the release.
+    std::mutex held;
+    std::thread::id holder;
+    bool holding = false;
+    // Hang::Pipe: nothing is ever written; the release closes the write end.
+    int pipe[2] = {-1, -1};
 };
 
-enum class ReadMode { Normal, BlockNext, Hang };
+void WaitAt(Gate& g) {
+    using KestrionSim::Hang;
+    switch (g.how) {
+        case Hang::Wait: {
+            std::unique_lock<std::mutex> guard(g.lock);
+            while (!g.released.load()) g.opened.wait_for(guard, std::chrono::milliseconds(10));
+            break;
+        }
+        case Hang::Spin:
+            while (!g.released.load(std::memory_order_relaxed)) {
+            }
+            break;
+        case Hang::Mutex:
+            g.held.lock();
+            g.held.unlock();
+            break;
+        case Hang::Pipe:
+            kestrion::ReadOneByte(g.pipe[0]);
+            break;
+    }
+}
+
+void Release(Gate& g) {
+    using KestrionSim::Hang;
+    if (g.released.exchange(true)) return;
+    if (g.how == Hang::Wait) g.opened.notify_all();
+    if (g.how == Hang::Mutex && g.holding && g.holder == std::this_thread::get_id()) {
+        g.holding = false;
+        g.held.unlock();
+    }
+    if (g.how == Hang::Pipe) {
+        kestrion::ClosePipeEnd(g.pipe[1]);
+        g.pipe[1] = -1;
+    }
+}
 
 struct ProducedSample {
     std::uint32_t number = 0;
@@ -51,8 +103,8 @@ struct SuitState {
     bool openFails = false;
     kestrion::MotionSettings settings;
     std::uint32_t samples = 0;
-    ReadMode mode = ReadMode::Normal;
-    std::shared_ptr<Gate> waitingOn;  // set while a read waits
+    Gate* nextReadsWaitAt = nullptr;  // scripted: set until released
+    Gate* waitingOn = nullptr;        // set while a read waits
     std::array<ProducedSample, 64> produced;
 };
 
@@ -69,7 +121,8 @@ struct Library {
     int suitCount = 0;
     std::vector<SuitState> suits;
     std::vector<KestrionSim::Call> log;
-    std::vector<std::shared_ptr<Gate>> gates;
+    std::vector<std::unique_ptr<Gate>> gates;
+    std::vector<std::unique_ptr<Gate>> keptForDeadReaders;
 
     KestrionSim::FinishHook finishHook = nullptr;
     void* finishContext = nullptr;
@@ -90,7 +143,7 @@ long long SinceEpochNs(const Library& l) {
 
 void Log(Library& l, const char* function, std::vector<long long> arguments) {
     if (!l.scripted) return;  // a host program's session is not recorded
-    l.log.push_back(KestrionSim::Call{function, std::move(arguments)});
+    l.log.push_back(KestrionSim::Call{function, std::move(arguments), SinceEpochNs(l)});
     l.changed.notify_all();
 }
 
@@ -122,11 +175,30 @@ Frame NextSample(Library& l, int suit) {
     return f;
 }
 
-// Releases every scripted wait, now and for good.
-void ReleaseAllWaits(Library& l) {
-    for (auto& gate : l.gates) gate->released = true;
-    for (auto& gate : l.gates) gate->opened.notify_all();
-    for (SuitState& s : l.suits) s.mode = ReadMode::Normal;
+// Releases every scripted wait, now and for good, and frees the gates that
+// no reader is left in. A released reader leaves at once; one still inside
+// after the bound died there.
+void ReleaseAllWaits(std::unique_lock<std::mutex>& guard, Library& l) {
+    for (auto& gate : l.gates) Release(*gate);
+    for (SuitState& s : l.suits) s.nextReadsWaitAt = nullptr;
+    const auto bound = Clock::now() + std::chrono::milliseconds(50);
+    auto occupied = [&] {
+        for (auto& gate : l.gates) {
+            if (gate->readers > 0) return true;
+        }
+        return false;
+    };
+    while (occupied() && Clock::now() < bound) {
+        guard.unlock();
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        guard.lock();
+    }
+    for (auto& gate : l.gates) {
+        kestrion::ClosePipeEnd(gate->pipe[0]);
+        gate->pipe[0] = -1;
+        if (gate->readers > 0) l.keptForDeadReaders.push_back(std::move(gate));
+    }
+    l.gates.clear();
 }
 
 int SettingCall(const char* function, GyroHandle handle, long long flag, bool hasFlag,
@@ -224,28 +296,39 @@ int GyroRead(GyroHandle handle, Frame* frame) {
         return 0;
     }
     Library& l = Lib();
-    std::unique_lock<std::mutex> guard(l.lock);
-    Log(l, "GyroRead", {handle});
-    const int suit = OpenSuitOf(l, handle);
-    if (suit < 0 || frame == nullptr) return -1;
-    const Frame next = NextSample(l, suit);
-    SuitState& s = l.suits[static_cast<std::size_t>(suit)];
-    if (s.mode == ReadMode::Normal) {
-        std::memcpy(frame, &next, sizeof next);
-        return 0;
+    Gate* gate = nullptr;
+    Frame next;
+    {
+        std::lock_guard<std::mutex> guard(l.lock);
+        Log(l, "GyroRead", {handle});
+        const int suit = OpenSuitOf(l, handle);
+        if (suit < 0 || frame == nullptr) return -1;
+        next = NextSample(l, suit);
+        SuitState& s = l.suits[static_cast<std::size_t>(suit)];
+        if (s.nextReadsWaitAt == nullptr) {
+            std::memcpy(frame, &next, sizeof next);
+            return 0;
+        }
+        // A scripted wait, with half of the new sample already in the
+        // caller's buffer: a copy taken meanwhile without the caller's lock
+        // would be torn.
+        std::memcpy(frame, &next, kHalfFrame);
+        gate = s.nextReadsWaitAt;
+        if (!gate->hangsForGood) s.nextReadsWaitAt = nullptr;
+        ++gate->readers;
+        s.waitingOn = gate;
+        l.changed.notify_all();
     }
-    // A scripted wait, with half of the new sample already in the caller's
-    // buffer: a copy taken meanwhile without the caller's lock would be torn.
-    std::memcpy(frame, &next, kHalfFrame);
-    const bool hang = s.mode == ReadMode::Hang;
-    if (!hang) s.mode = ReadMode::Normal;
-    auto gate = std::make_shared<Gate>();
-    l.gates.push_back(gate);
-    s.waitingOn = gate;
-    l.changed.notify_all();
-    gate->opened.wait(guard, [&] { return gate->released; });
-    if (static_cast<std::size_t>(suit) < l.suits.size()) l.suits[static_cast<std::size_t>(suit)].waitingOn.reset();
-    if (hang) return -1;  // only a Reset ends a hung read
+    const bool hung = gate->hangsForGood;
+    WaitAt(*gate);
+    {
+        std::lock_guard<std::mutex> guard(l.lock);
+        --gate->readers;
+        for (SuitState& s : l.suits) {
+            if (s.waitingOn == gate) s.waitingOn = nullptr;
+        }
+    }
+    if (hung) return -1;  // only a Reset ends a hung read
     std::memcpy(reinterpret_cast<char*>(frame) + kHalfFrame, reinterpret_cast<const char*>(&next) + kHalfFrame,
                 sizeof next - kHalfFrame);
     return 0;
@@ -327,8 +410,8 @@ std::string Call::Text() const {
 
 void Reset() {
     Library& l = Lib();
-    std::lock_guard<std::mutex> guard(l.lock);
-    ReleaseAllWaits(l);
+    std::unique_lock<std::mutex> guard(l.lock);
+    ReleaseAllWaits(guard, l);
     l.scripted = true;
     l.scriptedInit = 1;
     l.scriptedSuits = 3;
@@ -367,19 +450,31 @@ void SetOpenFails(int suit, bool fails) {
 
 namespace {
 
-void SetMode(int suit, ReadMode mode) {
+void WaitAtNewGate(int suit, Hang how, bool hangsForGood) {
     Library& l = Lib();
     std::lock_guard<std::mutex> guard(l.lock);
-    if (suit >= 0 && static_cast<std::size_t>(suit) < l.suits.size()) {
-        l.suits[static_cast<std::size_t>(suit)].mode = mode;
+    if (suit < 0 || static_cast<std::size_t>(suit) >= l.suits.size()) return;
+    auto gate = std::make_unique<Gate>(how, hangsForGood);
+    if (how == Hang::Mutex) {
+        gate->held.lock();
+        gate->holder = std::this_thread::get_id();
+        gate->holding = true;
     }
+    if (how == Hang::Pipe && !kestrion::OpenPipe(gate->pipe)) {
+        std::fprintf(stderr, "Kestrion simulator: no pipe for a hung read; it waits instead\n");
+        gate = std::make_unique<Gate>(Hang::Wait, hangsForGood);
+    }
+    SuitState& s = l.suits[static_cast<std::size_t>(suit)];
+    if (s.nextReadsWaitAt != nullptr) Release(*s.nextReadsWaitAt);
+    s.nextReadsWaitAt = gate.get();
+    l.gates.push_back(std::move(gate));
 }
 
 }  // namespace
 
-void BlockNextRead(int suit) { SetMode(suit, ReadMode::BlockNext); }
+void BlockNextRead(int suit) { WaitAtNewGate(suit, Hang::Wait, false); }
 
-void HangReads(int suit) { SetMode(suit, ReadMode::Hang); }
+void HangReads(int suit, Hang how) { WaitAtNewGate(suit, how, true); }
 
 bool WaitForWaitingRead(int suit, int timeoutMs) {
     Library& l = Lib();
@@ -394,10 +489,8 @@ void ReleaseRead(int suit) {
     Library& l = Lib();
     std::lock_guard<std::mutex> guard(l.lock);
     if (suit < 0 || static_cast<std::size_t>(suit) >= l.suits.size()) return;
-    auto& gate = l.suits[static_cast<std::size_t>(suit)].waitingOn;
-    if (gate == nullptr) return;
-    gate->released = true;
-    gate->opened.notify_all();
+    Gate* gate = l.suits[static_cast<std::size_t>(suit)].waitingOn;
+    if (gate != nullptr) Release(*gate);
 }
 
 void SetFastReads(bool on) {
