@@ -1,7 +1,7 @@
 // The Win32 kernel and C runtime calls that the plug-in uses.
 //
 // On Windows these are the system's own. On Linux they come from our layer
-// (win32_linux.cpp) with the behaviour the thread and mutex classes rely on:
+// (win32_*_linux.cpp) with the behaviour the thread and mutex classes rely on:
 // recursive mutexes that can be shared by name and pass to the next waiter
 // when their owner dies, bounded waits for threads, and TerminateThread that
 // really ends a thread without taking the process down with it.
@@ -41,6 +41,7 @@ typedef void* LPSECURITY_ATTRIBUTES;
 #define DUPLICATE_SAME_ACCESS 0x00000002u
 
 #define ERROR_SUCCESS 0u
+#define ERROR_ACCESS_DENIED 5u
 #define ERROR_INVALID_HANDLE 6u
 #define ERROR_NOT_ENOUGH_MEMORY 8u
 #define ERROR_INVALID_PARAMETER 87u

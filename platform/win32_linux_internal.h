@@ -56,17 +56,13 @@ void ForgetHeldMutexesForSanitizer();
 void TerminationPoint();
 
 // Marks layer bookkeeping (internal locks held, reference counts moving):
-// a thread is never ended inside one. Deferred cancellation is off inside
-// it too, so only our own termination point ends a thread in layer code.
+// a thread is never ended inside one.
 class LayerSection {
 public:
     LayerSection();
     ~LayerSection();
     LayerSection(const LayerSection&) = delete;
     LayerSection& operator=(const LayerSection&) = delete;
-
-private:
-    int savedCancelState_;
 };
 
 std::int64_t MonotonicNowNs();

@@ -1,26 +1,36 @@
 // Threads for the Linux Win32 layer: _beginthreadex, bounded waits,
 // TerminateThread and Sleep.
 //
-// Ending a thread from outside is the hard part. Measured on this kind of
-// machine: asynchronous cancellation aborts C++ code, and exiting from a
-// signal handler at an arbitrary point deadlocks inside malloc. So a thread
-// is ended in one of two safe ways:
-//  - at a termination point: our own Sleep and waits, or a kill signal that
-//    interrupted the thread while it ran code of the module that started it
-//    or of the main program, never inside a system library and never inside
-//    layer bookkeeping. The thread jumps back to its start routine and
-//    returns from there, without unwinding the frames it leaves (as Windows
-//    does, so mutexes it held become abandoned).
-//  - by deferred cancellation, when it is blocked in a cancellation point of
-//    another library (a suit read that never returns): the stack unwinds and
-//    the thread exits.
-// TerminateThread waits (bounded) until the thread has really gone, so a
-// stopped worker never outlives its owner's Stop.
+// TerminateThread ends a thread wherever it is, as Windows does. A private
+// signal makes the thread jump back to its start routine (siglongjmp): it
+// leaves every frame it was in without unwinding them, and the mutexes it
+// held become abandoned. Measured on this kind of machine, such a jump is
+// safe anywhere outside the C runtime, and inside it while the thread waits
+// in the kernel. It is unsafe while the thread runs runtime code that may
+// hold one of the runtime's own locks (the allocator's, above all). A thread
+// caught there is single-stepped until it leaves that code, for at most
+// kPreferSafeMs.
+//
+// Past that bound the thread is ended where it is. What is given up then is
+// what Windows gives up: a runtime lock that the thread held stays held, and
+// a later call that needs it (a malloc in the same arena, say) blocks for
+// good. Such a thread leaves by a bare exit, so that the runtime's own
+// thread clean-up cannot block on that lock either; its stack, its
+// thread-local data and its unreturned allocations stay behind.
+//
+// A jump out of a condition wait runs glibc's clean-up for the wait, which
+// takes the condition's mutex again: that mutex stays held by the dead
+// thread, as a Windows critical section would.
+//
+// TerminateThread returns TRUE only once the thread has run its last
+// instruction, so a stopped worker never outlives its owner's Stop.
 #include "platform/win32_linux_internal.h"
 
 #include <link.h>
 #include <pthread.h>
 #include <sched.h>
+#include <sys/syscall.h>
+#include <unistd.h>
 #include <csetjmp>
 #include <csignal>
 #include <cerrno>
@@ -29,20 +39,46 @@
 #include <condition_variable>
 #include <mutex>
 
-#if defined(__SANITIZE_ADDRESS__)
-#include <sanitizer/asan_interface.h>
-#endif
-#if defined(__SANITIZE_THREAD__)
-extern "C" void __tsan_ignore_thread_begin();
-extern "C" void __tsan_ignore_thread_end();
-#endif
-
 namespace kx {
 namespace {
+
+// How long TerminateThread waits for a thread to leave the C runtime before
+// ending it there, and how long in all before it gives up.
+constexpr int kPreferSafeMs = 50;
+constexpr int kGiveUpMs = 2000;
+
+#if defined(__SANITIZE_THREAD__)
+// ThreadSanitizer runs a handler only where the thread enters one of its
+// interceptors or blocks: a safe point, whatever the saved context says.
+constexpr bool kSignalsAtSafePoints = true;
+#else
+constexpr bool kSignalsAtSafePoints = false;
+#endif
+
+#if defined(__x86_64__)
+constexpr bool kCanSingleStep = !kSignalsAtSafePoints;
+#else
+constexpr bool kCanSingleStep = false;
+#endif
 
 struct CodeRange {
     std::uintptr_t lo = 0;
     std::uintptr_t hi = 0;
+};
+
+// The executable code of the C and C++ runtimes (and of the sanitizers',
+// which hold the allocator in their builds).
+struct RuntimeCode {
+    static constexpr int kMax = 16;
+    CodeRange ranges[kMax];
+    int count = 0;
+
+    const CodeRange* Find(std::uintptr_t pc) const {
+        for (int i = 0; i < count; ++i) {
+            if (pc >= ranges[i].lo && pc < ranges[i].hi) return &ranges[i];
+        }
+        return nullptr;
+    }
 };
 
 struct ThreadObject final : KernelObject {
@@ -61,15 +97,18 @@ struct ThreadObject final : KernelObject {
     DWORD bodyResult = 0;
     DWORD exitCode = STILL_ACTIVE;
     bool detached = false;
+    // Ended inside the runtime: its own reference is released by the killer.
+    bool leftByBareExit = false;
 
     std::mutex joinLock;
     bool joined = false;
 
     std::atomic<bool> killRequested{false};
+    std::atomic<bool> killAnywhere{false};
     std::atomic<DWORD> killCode{0};
+    // Set by the signal handler just before it jumps out of runtime code.
+    volatile sig_atomic_t jumpedFromRuntime = 0;
     sigjmp_buf exitJump;
-    CodeRange own[2];
-    int ownCount = 0;
 };
 
 // Touched when a thread starts, so the signal handler never triggers the lazy
@@ -87,11 +126,79 @@ DWORD NewThreadId() { return nextThreadId.fetch_add(4, std::memory_order_relaxed
 
 int KillSignal() { return SIGRTMIN + 5; }
 
-std::uintptr_t ProgramCounter(void* context) {
-    auto* uc = static_cast<ucontext_t*>(context);
+// Found once, before the first kill signal, and only read afterwards.
+RuntimeCode runtimeCode;
+
+bool IsRuntimeName(const char* path) {
+    const char* base = std::strrchr(path, '/');
+    base = base != nullptr ? base + 1 : path;
+    static const char* const kPrefixes[] = {"libc.so",    "ld-linux",   "libstdc++.so", "libgcc_s.so",
+                                            "libasan.so", "libtsan.so", "libubsan.so",  "liblsan.so",
+                                            "libpthread.so"};
+    for (const char* prefix : kPrefixes) {
+        if (std::strncmp(base, prefix, std::strlen(prefix)) == 0) return true;
+    }
+    return false;
+}
+
+void FindRuntimeCode() {
+    dl_iterate_phdr(
+        [](dl_phdr_info* info, size_t, void*) -> int {
+            if (info->dlpi_name == nullptr || !IsRuntimeName(info->dlpi_name)) return 0;
+            for (int i = 0; i < info->dlpi_phnum && runtimeCode.count < RuntimeCode::kMax; ++i) {
+                const ElfW(Phdr)& ph = info->dlpi_phdr[i];
+                if (ph.p_type != PT_LOAD || !(ph.p_flags & PF_X)) continue;
+                const std::uintptr_t lo = info->dlpi_addr + ph.p_vaddr;
+                runtimeCode.ranges[runtimeCode.count++] = CodeRange{lo, lo + ph.p_memsz};
+            }
+            return 0;
+        },
+        nullptr);
+}
+
 #if defined(__x86_64__)
+constexpr greg_t kTrapFlag = 0x100;
+
+std::uintptr_t ProgramCounter(const ucontext_t* uc) {
     return static_cast<std::uintptr_t>(uc->uc_mcontext.gregs[REG_RIP]);
-#elif defined(__i386__)
+}
+
+// Interrupted while blocked in a system call: the instruction before is
+// `syscall` and the call was cut short with EINTR. A thread waiting in the
+// kernel holds none of the runtime's locks that are worth fearing (it is
+// waiting for one, if anything).
+bool WaitingInKernel(const ucontext_t* uc, const CodeRange& code) {
+    const std::uintptr_t pc = ProgramCounter(uc);
+    if (pc < code.lo + 2) return false;
+    const auto* before = reinterpret_cast<const unsigned char*>(pc - 2);
+    return before[0] == 0x0F && before[1] == 0x05 && uc->uc_mcontext.gregs[REG_RAX] == -EINTR;
+}
+
+// Whether stepping should stop before the next instruction: a system call
+// might block SIGTRAP, and a trap that finds it blocked kills the process;
+// a repeated string instruction (a large memset) traps once per element.
+// The killer's next signal takes up the chase after either.
+bool StepStopsBefore(const ucontext_t* uc, const CodeRange& code) {
+    const std::uintptr_t pc = ProgramCounter(uc);
+    if (pc + 3 > code.hi) return true;
+    const auto* next = reinterpret_cast<const unsigned char*>(pc);
+    if (next[0] == 0x0F && next[1] == 0x05) return true;
+    if (next[0] != 0xF2 && next[0] != 0xF3) return false;
+    unsigned char op = next[1];
+    if (op >= 0x40 && op <= 0x4F) op = next[2];  // REX
+    return (op >= 0xA4 && op <= 0xA7) || (op >= 0xAA && op <= 0xAF) || (op >= 0x6C && op <= 0x6F);
+}
+
+void SetSingleStep(ucontext_t* uc, bool on) {
+    if (on) {
+        uc->uc_mcontext.gregs[REG_EFL] |= kTrapFlag;
+    } else {
+        uc->uc_mcontext.gregs[REG_EFL] &= ~kTrapFlag;
+    }
+}
+#else
+std::uintptr_t ProgramCounter(const ucontext_t* uc) {
+#if defined(__i386__)
     return static_cast<std::uintptr_t>(uc->uc_mcontext.gregs[REG_EIP]);
 #elif defined(__aarch64__)
     return static_cast<std::uintptr_t>(uc->uc_mcontext.pc);
@@ -99,21 +206,58 @@ std::uintptr_t ProgramCounter(void* context) {
 #error "program counter of this architecture"
 #endif
 }
+bool WaitingInKernel(const ucontext_t*, const CodeRange&) { return false; }
+bool StepStopsBefore(const ucontext_t*, const CodeRange&) { return true; }
+void SetSingleStep(ucontext_t*, bool) {}
+#endif
 
+// The kill signal, and the single-step traps that follow a thread out of
+// the runtime.
 void KillSignalHandler(int, siginfo_t*, void* context) {
+    auto* uc = static_cast<ucontext_t*>(context);
     ThreadState& s = tls;
     ThreadObject* t = s.self;
     if (t == nullptr || s.critical != 0 || !t->killRequested.load(std::memory_order_acquire)) {
+        // Layer bookkeeping, or no kill: the killer signals again later.
+        SetSingleStep(uc, false);
         return;
     }
-    const std::uintptr_t pc = ProgramCounter(context);
-    for (int i = 0; i < t->ownCount; ++i) {
-        if (pc >= t->own[i].lo && pc < t->own[i].hi) {
-            s.critical = 1;
-            siglongjmp(t->exitJump, 1);
-        }
+    const CodeRange* runtime = kSignalsAtSafePoints ? nullptr : runtimeCode.Find(ProgramCounter(uc));
+    const bool safe = runtime == nullptr || WaitingInKernel(uc, *runtime);
+    if (!safe && !t->killAnywhere.load(std::memory_order_acquire)) {
+        // Followed out of the runtime one instruction at a time.
+        SetSingleStep(uc, kCanSingleStep && !StepStopsBefore(uc, *runtime));
+        return;
     }
-    // Elsewhere (a system library, say): TerminateThread signals again shortly.
+    t->jumpedFromRuntime = runtime != nullptr && !safe;
+    s.critical = 1;
+    siglongjmp(t->exitJump, 1);
+}
+
+struct sigaction previousTrapAction;
+
+// A trap that is not ours (a breakpoint instruction, say) gets what it
+// would have got without us.
+void TrapHandler(int signal, siginfo_t* info, void* context) {
+    ThreadObject* t = tls.self;
+    if (t != nullptr && t->killRequested.load(std::memory_order_acquire)) {
+        KillSignalHandler(signal, info, context);
+        return;
+    }
+    if (previousTrapAction.sa_flags & SA_SIGINFO) {
+        if (previousTrapAction.sa_sigaction != nullptr) previousTrapAction.sa_sigaction(signal, info, context);
+        return;
+    }
+    if (previousTrapAction.sa_handler == SIG_IGN) return;
+    if (previousTrapAction.sa_handler != SIG_DFL) {
+        previousTrapAction.sa_handler(signal);
+        return;
+    }
+    struct sigaction fallback;
+    std::memset(&fallback, 0, sizeof fallback);
+    fallback.sa_handler = SIG_DFL;
+    sigaction(SIGTRAP, &fallback, nullptr);
+    raise(SIGTRAP);
 }
 
 void InstallKillHandler() {
@@ -128,83 +272,32 @@ void InstallKillHandler() {
     });
 }
 
-// The executable segments of the module holding `address` (or of the main
-// program when `address` is 0).
-CodeRange ModuleCode(std::uintptr_t address) {
-    struct Search {
-        std::uintptr_t address;
-        CodeRange found;
-        bool first = true;
-    } search{address, {}};
-    dl_iterate_phdr(
-        [](dl_phdr_info* info, size_t, void* data) -> int {
-            auto* s = static_cast<Search*>(data);
-            const bool wantMain = s->address == 0;
-            const bool isMain = s->first;
-            s->first = false;
-            CodeRange code;
-            bool contains = false;
-            for (int i = 0; i < info->dlpi_phnum; ++i) {
-                const ElfW(Phdr)& ph = info->dlpi_phdr[i];
-                if (ph.p_type != PT_LOAD) continue;
-                const std::uintptr_t lo = info->dlpi_addr + ph.p_vaddr;
-                const std::uintptr_t hi = lo + ph.p_memsz;
-                if (!wantMain && s->address >= lo && s->address < hi) contains = true;
-                if (ph.p_flags & PF_X) {
-                    if (code.lo == 0 || lo < code.lo) code.lo = lo;
-                    if (hi > code.hi) code.hi = hi;
-                }
-            }
-            if ((wantMain && isMain) || contains) {
-                s->found = code;
-                return 1;
-            }
-            return 0;
-        },
-        &search);
-    return search.found;
+// Only once a thread is to be single-stepped: programs that never terminate
+// a thread keep their SIGTRAP as it was.
+void InstallTrapHandler() {
+    static std::once_flag once;
+    std::call_once(once, [] {
+        FindRuntimeCode();
+        if (!kCanSingleStep) return;
+        struct sigaction action;
+        std::memset(&action, 0, sizeof action);
+        action.sa_sigaction = TrapHandler;
+        action.sa_flags = SA_SIGINFO;
+        // A kill signal inside this handler would see the handler's own
+        // code, not the runtime code that the trap interrupted.
+        sigemptyset(&action.sa_mask);
+        sigaddset(&action.sa_mask, KillSignal());
+        sigaction(SIGTRAP, &action, &previousTrapAction);
+    });
 }
 
-// A cancellation unwinds through the sanitizers' own interceptor frames,
-// which have no cleanups. AddressSanitizer is left with the poisoned
-// redzones of the frames that were skipped: clear them. ThreadSanitizer is
-// left unable to see the thread's last locks: the thread is ending, so its
-// last steps go unrecorded.
-void SanitizerIgnoreCancelledThread(bool ignore) {
-#if defined(__SANITIZE_ADDRESS__)
-    if (ignore) {
-        pthread_attr_t attributes;
-        void* stack = nullptr;
-        size_t size = 0;
-        if (pthread_getattr_np(pthread_self(), &attributes) == 0) {
-            pthread_attr_getstack(&attributes, &stack, &size);
-            pthread_attr_destroy(&attributes);
-            char* here = static_cast<char*>(__builtin_frame_address(0));
-            if (here > static_cast<char*>(stack)) {
-                __asan_unpoison_memory_region(stack, static_cast<size_t>(here - static_cast<char*>(stack)));
-            }
-        }
-    }
-#endif
-#if defined(__SANITIZE_THREAD__)
-    if (ignore) {
-        __tsan_ignore_thread_begin();
-    } else {
-        __tsan_ignore_thread_end();
-    }
-#else
-    (void)ignore;
-#endif
-}
-
-void SetExitAndSignal(ThreadObject* t) {
-    int ignored;
-    pthread_setcancelstate(PTHREAD_CANCEL_DISABLE, &ignored);
+void SetExitAndSignal(ThreadObject* t, bool bareExit) {
     {
         std::lock_guard<std::mutex> guard(t->lock);
         t->exitCode = t->bodyReturned ? t->bodyResult : t->killCode.load();
-        t->ended = true;
         if (t->exitCode == STILL_ACTIVE) t->exitCode = 0;
+        t->leftByBareExit = bareExit;
+        t->ended = true;
     }
     t->endedSignal.notify_all();
 }
@@ -213,25 +306,6 @@ void* ThreadMain(void* argument) {
     auto* t = static_cast<ThreadObject*>(argument);
     tls.self = t;
     tls.critical = 0;
-    // Cleared on the two ordinary ways out; still set while a cancellation
-    // unwinds this frame.
-    volatile bool unwinding = true;
-    // Runs when the start routine returns, after a jump from a termination
-    // point, and during the unwinding of a cancellation.
-    struct Finisher {
-        ThreadObject* t;
-        volatile bool* unwinding;
-        ~Finisher() {
-            const bool cancelled = *unwinding;
-            if (cancelled) SanitizerIgnoreCancelledThread(true);
-            tls.critical = 1;
-            ForgetHeldMutexesForSanitizer();
-            SetExitAndSignal(t);
-            tls.self = nullptr;
-            t->Release();
-            if (cancelled) SanitizerIgnoreCancelledThread(false);
-        }
-    } finisher{t, &unwinding};
     if (sigsetjmp(t->exitJump, 1) == 0) {
         const DWORD result = t->start(t->argument);
         tls.critical = 1;  // past the body: a late kill must not jump back into it
@@ -239,7 +313,17 @@ void* ThreadMain(void* argument) {
         t->bodyReturned = true;
         t->bodyResult = result;
     }
-    unwinding = false;
+    // Returned, or jumped here by a kill. Nothing below allocates.
+    const bool bareExit = t->jumpedFromRuntime != 0;
+    ForgetHeldMutexesForSanitizer();
+    tls.self = nullptr;
+    SetExitAndSignal(t, bareExit);
+    if (bareExit) {
+        // The kernel still marks the robust mutexes it held as abandoned and
+        // wakes the joiner; the runtime's thread clean-up is skipped.
+        syscall(SYS_exit, 0);
+    }
+    t->Release();
     return nullptr;
 }
 
@@ -264,15 +348,9 @@ void TerminationPoint() {
     }
 }
 
-LayerSection::LayerSection() {
-    ++tls.critical;
-    pthread_setcancelstate(PTHREAD_CANCEL_DISABLE, &savedCancelState_);
-}
+LayerSection::LayerSection() { ++tls.critical; }
 
-LayerSection::~LayerSection() {
-    pthread_setcancelstate(savedCancelState_, nullptr);
-    --tls.critical;
-}
+LayerSection::~LayerSection() { --tls.critical; }
 
 std::int64_t MonotonicNowNs() {
     timespec now;
@@ -292,7 +370,7 @@ DWORD WaitThread(KernelObject* object, DWORD milliseconds) {
             const std::int64_t left = deadline - MonotonicNowNs();
             if (left <= 0) return WAIT_TIMEOUT;
             // Sliced, so that a waiter that is itself being terminated notices.
-            const std::int64_t slice = left < 20000000 ? left : 20000000;
+            const std::int64_t slice = left < 10000000 ? left : 10000000;
             t->endedSignal.wait_for(guard, std::chrono::nanoseconds(slice));
             if (t->ended) break;
         }
@@ -344,9 +422,6 @@ std::uintptr_t _beginthreadex(void*, unsigned stackSize, unsigned(__stdcall* sta
     t->start = start;
     t->argument = argument;
     t->id = NewThreadId();
-    t->own[t->ownCount++] = ModuleCode(reinterpret_cast<std::uintptr_t>(start));
-    const CodeRange mainProgram = ModuleCode(0);
-    if (mainProgram.lo != t->own[0].lo) t->own[t->ownCount++] = mainProgram;
     t->AddRef();  // the thread's own reference
 
     pthread_attr_t attributes;
@@ -376,6 +451,7 @@ BOOL TerminateThread(HANDLE thread, DWORD exitCode) {
         TerminationPoint();
         return FALSE;  // only reached inside layer bookkeeping, which never calls this
     }
+    InstallTrapHandler();
     {
         LayerSection section;
         std::lock_guard<std::mutex> guard(t->lock);
@@ -385,16 +461,38 @@ BOOL TerminateThread(HANDLE thread, DWORD exitCode) {
             t->killRequested.store(true, std::memory_order_release);
         }
     }
-    pthread_cancel(t->pthread);
-    // A thread spinning in its own code is ended by the signal; one blocked in
-    // a cancellation point by the cancel; one in our waits at its next slice.
-    // Give up after about two seconds rather than hang the caller.
-    for (int attempt = 0; attempt < 2000; ++attempt) {
+    // Signalled again every millisecond: a thread in layer bookkeeping, or
+    // one that a sanitizer keeps from stepping, is caught at a later look.
+    const std::int64_t start = MonotonicNowNs();
+    bool ended = false;
+    bool bareExit = false;
+    for (;;) {
         LayerSection section;
         std::unique_lock<std::mutex> guard(t->lock);
-        if (t->ended) break;
+        if (t->ended) {
+            ended = true;
+            bareExit = t->leftByBareExit;
+            break;
+        }
+        const std::int64_t elapsedMs = (MonotonicNowNs() - start) / 1000000;
+        if (elapsedMs >= kGiveUpMs) break;
+        if (elapsedMs >= kPreferSafeMs) t->killAnywhere.store(true, std::memory_order_release);
         pthread_kill(t->pthread, KillSignal());
         t->endedSignal.wait_for(guard, std::chrono::milliseconds(1));
+    }
+    if (!ended) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return FALSE;
+    }
+    if (bareExit) {
+        // Never joined: a join would hand its stack, which still holds the
+        // dead thread's thread-specific values, to the next new thread. The
+        // stack is left behind; the thread's own reference is dropped here.
+        {
+            std::lock_guard<std::mutex> joinGuard(t->joinLock);
+            t->joined = true;
+        }
+        t->Release();
     }
     return TRUE;
 }
@@ -430,13 +528,8 @@ void Sleep(DWORD milliseconds) {
         deadline.tv_sec += 1;
         deadline.tv_nsec -= 1000000000L;
     }
-    for (;;) {
-        int saved;
-        // Our own termination point ends a sleeper, not cancellation.
-        pthread_setcancelstate(PTHREAD_CANCEL_DISABLE, &saved);
-        const int rc = clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &deadline, nullptr);
-        pthread_setcancelstate(saved, nullptr);
+    while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &deadline, nullptr) == EINTR) {
         TerminationPoint();
-        if (rc != EINTR) return;
     }
+    TerminationPoint();
 }
