@@ -3,7 +3,8 @@
 #   - 10,000 random sequences against the reference model (native);
 #   - 1,000 start/connect/read/reset cycles on two channels under
 #     AddressSanitizer with leak checking;
-#   - 50 hung suit reads, each ended by a reset, natively and under Wine.
+#   - 50 hung suit reads of each kind, each ended by a reset, natively and
+#     under Wine.
 # Sizes can be changed with KX_MODEL_SEQUENCES, KX_SOAK_CYCLES and
 # KX_FAULT_ROUNDS. Prints one summary line per run; fails if any run fails.
 set -euo pipefail
@@ -23,7 +24,8 @@ run() {  # name, command...: shows the test's own summary line
   shift
   local start=$SECONDS
   if output=$("$@" 2>&1); then
-    echo "$name: $(printf '%s\n' "$output" | grep -E 'agree|cycles|survived' | tail -1) [$((SECONDS - start)) s]"
+    echo "$name [$((SECONDS - start)) s]:"
+    grep -E 'agree|cycles|survived' <<<"$output" | sed 's/^/  /'
   else
     printf '%s\n' "$output" | tail -40
     echo "$name: FAILED"

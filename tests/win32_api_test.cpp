@@ -1,6 +1,7 @@
 // The Win32 calls that the plug-in relies on, held to one behaviour: this
 // program runs against the system's calls under Wine and against our layer
 // natively.
+#include "kestrion/KestrionSim.h"
 #include "platform/process_info.h"
 #include "platform/win32.h"
 #include "support/Counts.h"
@@ -8,6 +9,7 @@
 #include "support/Sanitizers.h"
 
 #include <gtest/gtest.h>
+#include <pthread.h>
 
 #include <atomic>
 #include <chrono>
@@ -249,8 +251,10 @@ namespace {
 
 // Terminates a thread that is busy with `body` and checks that it is gone,
 // that it ended with the given code and that the process holds no more
-// threads than before.
-void ExpectTerminated(std::function<void(std::atomic<bool>& started)> body) {
+// threads than before. `busy` tells when the body is where it is to be
+// ended (by default, once it has set `started`).
+void ExpectTerminated(std::function<void(std::atomic<bool>& started)> body,
+                      std::function<bool()> busy = nullptr) {
     const int before = kxtest::BaselineThreadCount();
     std::atomic<bool> started{false};
     std::atomic<bool> returned{false};
@@ -260,6 +264,7 @@ void ExpectTerminated(std::function<void(std::atomic<bool>& started)> body) {
         return 1u;
     });
     ASSERT_TRUE(Eventually([&] { return started.load(); }));
+    if (busy) ASSERT_TRUE(busy());
     EXPECT_EQ(WaitForSingleObject(w->handle, 20), WAIT_TIMEOUT);
     ASSERT_TRUE(TerminateThread(w->handle, 42));
     EXPECT_EQ(WaitForSingleObject(w->handle, 5000), WAIT_OBJECT_0);
@@ -325,6 +330,55 @@ TEST(Win32Terminate, MutexHeldByTheTerminatedThreadPassesToTheNextWaiter) {
     ReleaseMutex(m);
     CloseHandle(m);
 }
+
+// Inside the C runtime, where it might hold a lock of the runtime's: it is
+// given a moment to come out, then ended anyway.
+TEST(Win32Terminate, EndsAThreadThatNeverLeavesTheCRuntime) {
+    if (kxtest::kSignalsDeferred) {
+        GTEST_SKIP() << "ThreadSanitizer holds back signals inside its interceptors";
+    }
+    pthread_spinlock_t spin;
+    ASSERT_EQ(pthread_spin_init(&spin, PTHREAD_PROCESS_PRIVATE), 0);
+    ASSERT_EQ(pthread_spin_lock(&spin), 0);
+    ExpectTerminated([&](std::atomic<bool>& started) {
+        started = true;
+        pthread_spin_lock(&spin);
+    });
+    std::vector<std::string> afterwards(1000, std::string(300, 'y'));
+    EXPECT_EQ(afterwards.back().size(), 300u);
+}
+
+// Inside another library's code: the suit library's read, hung in each of
+// its ways. The library stays usable afterwards.
+class Win32TerminateInAnotherLibrary : public testing::TestWithParam<KestrionSim::Hang> {};
+
+TEST_P(Win32TerminateInAnotherLibrary, EndsTheThreadThere) {
+    using KestrionSim::Hang;
+    if (kxtest::kSignalsDeferred && (GetParam() == Hang::Spin || GetParam() == Hang::Mutex)) {
+        GTEST_SKIP() << "ThreadSanitizer holds back the signal that ends a thread that never calls into it";
+    }
+    KestrionSim::Reset();
+    KestrionSim::SetSuitCount(1);
+    ASSERT_EQ(GyroInit(), 1);
+    SuitInfo info;
+    ASSERT_EQ(GyroEnumerateSuitInfo(0, &info), 0);
+    const GyroHandle suit = GyroOpen(&info, 0, 0);
+    KestrionSim::HangReads(0, GetParam());
+    ExpectTerminated(
+        [&](std::atomic<bool>& started) {
+            started = true;
+            Frame f;
+            GyroRead(suit, &f);
+        },
+        [] { return KestrionSim::WaitForWaitingRead(0, 5000); });
+    KestrionSim::Reset();
+    EXPECT_EQ(GyroInit(), 1);
+    EXPECT_EQ(GyroFinish(), 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(EachWayOfHanging, Win32TerminateInAnotherLibrary,
+                         testing::Values(KestrionSim::Hang::Wait, KestrionSim::Hang::Spin,
+                                         KestrionSim::Hang::Mutex, KestrionSim::Hang::Pipe));
 
 TEST(Win32Terminate, AllocatingThreadsKilledRepeatedlyLeaveTheAllocatorUsable) {
     if (kx::kSystemWin32) {
