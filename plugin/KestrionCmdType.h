@@ -39,7 +39,6 @@ public:
     // this descriptor.
     void GetCommandTypes(std::vector<KestrionCmdType*>& list);
 
-private:
     CommandType id;
     std::string name;
     std::string description;
