@@ -10,6 +10,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <climits>
 #include <cstring>
@@ -232,6 +233,24 @@ TEST_F(Driver, IndicesOutOfRangeMakeNoCallAndLeaveTheFrameUntouched) {
     HoldDriverMutex hold;
     driver.Connect(2);  // the last index is served
     EXPECT_EQ(NewCalls(), (Texts{"GyroOpen(2, 0, 0)"}));
+}
+
+// The library's log times each read: one suit means one read per pass.
+// Passes are never closer than the 25 ms pause (a timer tick of slack for
+// Windows), and a loaded machine only stretches a few of them.
+TEST_F(Driver, PassesArePausedTwentyFiveMillisecondsApart) {
+    StartWith(1);
+    driver.Connect(0);
+    ASSERT_TRUE(KestrionSim::WaitForCalls("GyroRead", 21, 10000));
+    std::vector<long long> at;
+    for (const KestrionSim::Call& c : KestrionSim::Calls()) {
+        if (c.function == "GyroRead") at.push_back(c.atNs);
+    }
+    std::vector<double> gapsMs;
+    for (std::size_t i = 1; i < at.size(); ++i) gapsMs.push_back((at[i] - at[i - 1]) / 1e6);
+    std::sort(gapsMs.begin(), gapsMs.end());
+    EXPECT_GE(gapsMs.front(), 24.0);
+    EXPECT_LT(gapsMs[gapsMs.size() / 2], 40.0);
 }
 
 TEST_F(Driver, GetFrameDuringAReadReturnsAWholeSampleNeverAMix) {
