@@ -11,6 +11,7 @@
 
 int main(int argc, char** argv) {
     using namespace kxhost;
+    kx::KeepStandardStreamsOpen();
     HostOptions options;
     const int parsed = CommandLine::Parse(argc, argv, &options);
     if (parsed >= 0) return parsed;

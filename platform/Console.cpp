@@ -28,12 +28,18 @@ int TerminalColumns() {
     return info.srWindow.Right - info.srWindow.Left + 1;
 }
 
+// The C runtime never hands out descriptors 0 to 2 for files it opens.
+void KeepStandardStreamsOpen() {}
+
 }  // namespace kx
 
 #else
 
+#include <fcntl.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
+
+#include <cerrno>
 
 #include <cstdlib>
 #include <cstring>
@@ -50,6 +56,13 @@ int TerminalColumns() {
     winsize size{};
     if (ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) != 0) return 0;
     return size.ws_col;
+}
+
+void KeepStandardStreamsOpen() {
+    for (int fd = 0; fd <= 2; ++fd) {
+        // The lowest free descriptor: the closed one.
+        if (fcntl(fd, F_GETFD) == -1 && errno == EBADF) open("/dev/null", O_RDWR);
+    }
 }
 
 }  // namespace kx

@@ -12,4 +12,9 @@ bool PrepareCursorControl();
 // The width of the terminal on standard output, or 0 when unknown.
 int TerminalColumns();
 
+// Opens the null device on any standard stream the program was started
+// without, so that no file the program opens later takes its place and
+// receives its output.
+void KeepStandardStreamsOpen();
+
 }  // namespace kx
