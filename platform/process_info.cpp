@@ -7,6 +7,9 @@
 #endif
 #include <windows.h>
 #include <tlhelp32.h>
+#include <io.h>
+
+#include <cstdio>
 
 namespace kx {
 
@@ -47,6 +50,21 @@ bool StartChildProcess(const std::string& program, const std::vector<std::string
     return true;
 }
 
+int CloseStandardOutput() {
+    std::fflush(stdout);
+    const int saved = _dup(1);
+    _close(1);
+    return saved;
+}
+
+bool StandardOutputIsClosed() { return _get_osfhandle(1) == -1; }
+
+void RestoreStandardOutput(int saved) {
+    if (saved < 0) return;
+    _dup2(saved, 1);
+    _close(saved);
+}
+
 int WaitChildProcess(ChildProcess* child) {
     if (child->handle == nullptr) return -1;
     WaitForSingleObject(child->handle, INFINITE);
@@ -62,8 +80,13 @@ int WaitChildProcess(ChildProcess* child) {
 #else
 
 #include <dirent.h>
+#include <fcntl.h>
 #include <spawn.h>
 #include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
 
 extern char** environ;
 
@@ -88,6 +111,21 @@ int CountProcessThreads() { return CountEntries("/proc/self/task"); }
 // The directory stream's own descriptor is counted too; it is the same on
 // every call, so comparisons hold.
 int CountOpenHandles() { return CountEntries("/proc/self/fd"); }
+
+int CloseStandardOutput() {
+    std::fflush(stdout);
+    const int saved = fcntl(1, F_DUPFD_CLOEXEC, 3);
+    close(1);
+    return saved;
+}
+
+bool StandardOutputIsClosed() { return fcntl(1, F_GETFD) == -1 && errno == EBADF; }
+
+void RestoreStandardOutput(int saved) {
+    if (saved < 0) return;
+    dup2(saved, 1);
+    close(saved);
+}
 
 bool StartChildProcess(const std::string& program, const std::vector<std::string>& arguments,
                        ChildProcess* child) {

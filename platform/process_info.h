@@ -19,6 +19,12 @@ int CountProcessThreads();
 // Open file descriptors (Linux) or kernel handles (Windows), or -1.
 int CountOpenHandles();
 
+// Closes standard output for a while, to see that nothing takes its place:
+// gives what RestoreStandardOutput needs to put it back.
+int CloseStandardOutput();
+bool StandardOutputIsClosed();
+void RestoreStandardOutput(int saved);
+
 // Starts `program` with `arguments` as a separate process; false on failure.
 // WaitChildProcess then waits for it and gives its exit code (-1 on error).
 struct ChildProcess {

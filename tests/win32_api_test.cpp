@@ -156,6 +156,18 @@ TEST(Win32Mutex, DuplicateHandleReachesTheSameMutexAndOutlivesTheOriginal) {
     EXPECT_TRUE(CloseHandle(copy));
 }
 
+// A library's handle never becomes the caller's standard output, whose
+// writes would then land in it.
+TEST(Win32Mutex, NamedMutexLeavesAClosedStandardOutputClosed) {
+    const int saved = kx::CloseStandardOutput();
+    HANDLE m = CreateMutexA(nullptr, FALSE, UniqueName("stdout").c_str());
+    const bool stillClosed = kx::StandardOutputIsClosed();
+    CloseHandle(m);
+    kx::RestoreStandardOutput(saved);
+    EXPECT_NE(m, nullptr);
+    EXPECT_TRUE(stillClosed);
+}
+
 TEST(Win32Mutex, NullHandleFailsAtOnce) {
     EXPECT_EQ(WaitForSingleObject(nullptr, INFINITE), WAIT_FAILED);
     EXPECT_FALSE(ReleaseMutex(nullptr));
@@ -264,7 +276,9 @@ void ExpectTerminated(std::function<void(std::atomic<bool>& started)> body,
         return 1u;
     });
     ASSERT_TRUE(Eventually([&] { return started.load(); }));
-    if (busy) ASSERT_TRUE(busy());
+    if (busy) {
+        ASSERT_TRUE(busy());
+    }
     EXPECT_EQ(WaitForSingleObject(w->handle, 20), WAIT_TIMEOUT);
     ASSERT_TRUE(TerminateThread(w->handle, 42));
     EXPECT_EQ(WaitForSingleObject(w->handle, 5000), WAIT_OBJECT_0);
