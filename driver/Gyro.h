@@ -13,19 +13,19 @@ typedef std::uint32_t GyroHandle;
 extern "C" {
 
 // Starts the library: 0 when it failed, anything else when it started.
-GYRO_API int GyroInit(void);
+KX_SUIT_LIBRARY_API int GyroInit(void);
 // The number of suits, addressed afterwards by 0 to that number - 1.
-GYRO_API int GyroFindSuits(void);
-GYRO_API int GyroEnumerateSuitInfo(int suit, SuitInfo* info);
+KX_SUIT_LIBRARY_API int GyroFindSuits(void);
+KX_SUIT_LIBRARY_API int GyroEnumerateSuitInfo(int suit, SuitInfo* info);
 // The suit's handle, or 0 when it failed to open.
-GYRO_API GyroHandle GyroOpen(SuitInfo* info, int reserved1, int reserved2);
+KX_SUIT_LIBRARY_API GyroHandle GyroOpen(SuitInfo* info, int reserved1, int reserved2);
 // Fills `frame` with the suit's newest sample.
-GYRO_API int GyroRead(GyroHandle suit, Frame* frame);
-GYRO_API int GyroClose(GyroHandle suit);
-GYRO_API int GyroSetNull(GyroHandle suit);
-GYRO_API int GyroSetNorth(GyroHandle suit);
-GYRO_API int GyroEnableJumping(GyroHandle suit, int on);
-GYRO_API int GyroEnableUnevenTerrain(GyroHandle suit, int on);
-GYRO_API int GyroEnableIgnoreFloor(GyroHandle suit, int on);
-GYRO_API int GyroFinish(void);
+KX_SUIT_LIBRARY_API int GyroRead(GyroHandle suit, Frame* frame);
+KX_SUIT_LIBRARY_API int GyroClose(GyroHandle suit);
+KX_SUIT_LIBRARY_API int GyroSetNull(GyroHandle suit);
+KX_SUIT_LIBRARY_API int GyroSetNorth(GyroHandle suit);
+KX_SUIT_LIBRARY_API int GyroEnableJumping(GyroHandle suit, int on);
+KX_SUIT_LIBRARY_API int GyroEnableUnevenTerrain(GyroHandle suit, int on);
+KX_SUIT_LIBRARY_API int GyroEnableIgnoreFloor(GyroHandle suit, int on);
+KX_SUIT_LIBRARY_API int GyroFinish(void);
 }

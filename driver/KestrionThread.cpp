@@ -3,7 +3,7 @@
 #include "driver/Gyro.h"
 #include "driver/SuitRecord.h"
 #include "host/EngineInterface.h"
-#include "platform/win32.h"
+#include "win32/win32.h"
 
 #include <string>
 

@@ -20,7 +20,7 @@
 
 class SuitRecord;
 
-class KESTRION_API KestrionThread : public Orv_Thread {
+class KX_PLUGIN_API KestrionThread : public Orv_Thread {
 public:
     // Idle: no thread, no suits, no library call; only the mutex is created.
     KestrionThread();

@@ -8,7 +8,7 @@
 
 #include <type_traits>
 
-class KESTRION_API Matrix {
+class KX_PLUGIN_API Matrix {
 public:
     // Leaves the elements unset; fill the matrix before reading it.
     Matrix();

@@ -3,7 +3,7 @@
 
 #include "platform/export.h"
 
-class TESSAREL_API ChannelFeedback {
+class KX_HOST_ENGINE_API ChannelFeedback {
 public:
     virtual ~ChannelFeedback();
     virtual void Notify(int code);

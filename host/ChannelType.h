@@ -8,7 +8,7 @@
 #include <cstddef>
 #include <cstdint>
 
-struct TESSAREL_API ChannelType {
+struct KX_HOST_ENGINE_API ChannelType {
     // Gives every field a recognisable value, so a host can tell which ones a
     // plug-in has filled (see tessarel/ChannelType.cpp).
     ChannelType();

@@ -9,7 +9,7 @@
 
 // Shows one line of debug text. The text is NUL-terminated and need only
 // live during the call; calls from several threads are shown one at a time.
-class TESSAREL_API OrvDebugOutput {
+class KX_HOST_ENGINE_API OrvDebugOutput {
 public:
     constexpr OrvDebugOutput() : linesShown(0) {}
     void operator()(const char* text);
@@ -25,9 +25,9 @@ struct EngineInterface {
 
 static_assert(offsetof(EngineInterface, ShowDebugMessage) == 4, "fixed layout");
 
-extern "C" TESSAREL_API EngineInterface* globalEngine;
+extern "C" KX_HOST_ENGINE_API EngineInterface* globalEngine;
 
 // Where debug text goes: the sink is called with each text, one call at a
 // time. A null sink restores the default, one line on standard error.
 typedef void (*OrvDebugSink)(const char* text, void* context);
-TESSAREL_API void OrvSetDebugSink(OrvDebugSink sink, void* context);
+KX_HOST_ENGINE_API void OrvSetDebugSink(OrvDebugSink sink, void* context);

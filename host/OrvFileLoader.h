@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <string>
 
-class TESSAREL_API OrvFileLoader {
+class KX_HOST_ENGINE_API OrvFileLoader {
 public:
     explicit OrvFileLoader(std::string bytes);
     // Reads the whole file; Good() is false when it cannot be read.

@@ -9,7 +9,7 @@
 #include <cstdint>
 #include <string>
 
-class TESSAREL_API OrvFileSaver {
+class KX_HOST_ENGINE_API OrvFileSaver {
 public:
     explicit OrvFileSaver(std::size_t limit = static_cast<std::size_t>(-1));
 

@@ -14,7 +14,7 @@ class OrvFileLoader;
 class OrvFileSaver;
 struct ChildInfo;
 
-class TESSAREL_API Orv_Channel {
+class KX_HOST_ENGINE_API Orv_Channel {
 public:
     Orv_Channel();
     Orv_Channel(const Orv_Channel& other);
@@ -52,9 +52,6 @@ public:
     const std::string& GetChannelName() const;
     int GetChannelInterfaceType() const;
     Orv_ChannelGroup* GetChannelGroup() const;
-    bool IsInitialized() const;
-    int GetLastEvent() const;
-    unsigned long GetLastEventData() const;
     int GetNameChanges() const;
 
 private:
@@ -63,7 +60,4 @@ private:
     int interfaceType_ = 0;
     unsigned long timeStamp_ = 0;
     Orv_ChannelGroup* group_ = nullptr;
-    bool initialized_ = false;
-    int lastEvent_ = 0;
-    unsigned long lastEventData_ = 0;
 };

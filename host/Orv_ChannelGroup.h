@@ -5,7 +5,7 @@
 
 #include <string>
 
-class TESSAREL_API Orv_ChannelGroup {
+class KX_HOST_ENGINE_API Orv_ChannelGroup {
 public:
     explicit Orv_ChannelGroup(const char* name = "");
     const std::string& Name() const;

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-class TESSAREL_API Orv_List {
+class KX_HOST_ENGINE_API Orv_List {
 public:
     void Add(const char* item);
     int Count() const;

@@ -16,7 +16,6 @@ public:
     // Waits up to `seconds`; false when Ctrl-C came first.
     static bool Pause(double seconds);
 
-    double Rate() const { return rate_; }
 
 private:
     using Clock = std::chrono::steady_clock;

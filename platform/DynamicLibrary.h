@@ -17,7 +17,6 @@ public:
     // The address of an exported symbol, or null.
     void* Symbol(const char* name) const;
     void Close();
-    bool IsOpen() const { return handle_ != nullptr; }
 
 private:
     void* handle_ = nullptr;

@@ -15,22 +15,22 @@
 #endif
 
 // The plug-in library KestrionUnique.
-#ifdef KESTRIONUNIQUE_BUILD
-#define KESTRION_API KX_EXPORT
+#ifdef KX_PLUGIN_BUILD
+#define KX_PLUGIN_API KX_EXPORT
 #else
-#define KESTRION_API KX_IMPORT
+#define KX_PLUGIN_API KX_IMPORT
 #endif
 
 // The host engine library Tessarel.
-#ifdef TESSAREL_BUILD
-#define TESSAREL_API KX_EXPORT
+#ifdef KX_HOST_ENGINE_BUILD
+#define KX_HOST_ENGINE_API KX_EXPORT
 #else
-#define TESSAREL_API KX_IMPORT
+#define KX_HOST_ENGINE_API KX_IMPORT
 #endif
 
 // The suit vendor's library Kestrion.
-#ifdef GYRO_BUILD
-#define GYRO_API KX_EXPORT
+#ifdef KX_SUIT_LIBRARY_BUILD
+#define KX_SUIT_LIBRARY_API KX_EXPORT
 #else
-#define GYRO_API KX_IMPORT
+#define KX_SUIT_LIBRARY_API KX_IMPORT
 #endif

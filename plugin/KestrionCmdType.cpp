@@ -73,6 +73,7 @@ void KestrionCmdType::GetCommandTypes(std::vector<KestrionCmdType*>& list) {
     Append(list, CmdSetNull, "Set to NULL position", suit);
     Append(list, CmdEnableUnevenTerrain, "Enable uneven terrain", suit);
     Append(list, CmdEnableJumping, "Enable jumping", suit);
+    // "borth" is the published display name; hosts show it as it is.
     Append(list, CmdSetNorth, "Set borth", suit);
     Append(list, CmdReset, "Reset", "Drops all connections and resets the driver");
 }

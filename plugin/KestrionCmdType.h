@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-class KESTRION_API KestrionCmdType {
+class KX_PLUGIN_API KestrionCmdType {
 public:
     enum CommandType : std::int32_t {
         CmdNone = 0,

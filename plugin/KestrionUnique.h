@@ -10,7 +10,7 @@
 #include "host/Orv_Channel.h"
 #include "platform/export.h"
 
-class KESTRION_API KestrionUnique : public Orv_Channel {
+class KX_PLUGIN_API KestrionUnique : public Orv_Channel {
 public:
     // Named "KestrionUnique", with an idle driver: no thread, no library call.
     KestrionUnique();
@@ -43,6 +43,8 @@ public:
     void SetNorth(int suit);
     void EnableUnevenTerrain(int suit, bool on);
     void EnableIgnoreFloor(int suit, bool on);
+    // Spelled so in the host's interface (the driver says EnableJumping);
+    // hosts resolve it by this name.
     void EnabelJumping(int suit, bool on);
 
     KestrionThread driver;

@@ -9,10 +9,10 @@ extern "C" {
 
 // The channel type record, filled: name "KestrionUnique" and the type's
 // GUID. Every call returns the same record.
-KESTRION_API ChannelType* GetType();
+KX_PLUGIN_API ChannelType* GetType();
 
 // A new channel. The host destroys it through its virtual destructor.
-KESTRION_API Orv_Channel* InitDLL();
+KX_PLUGIN_API Orv_Channel* InitDLL();
 }
 
 typedef ChannelType* (*GetTypeFunction)();

@@ -2,7 +2,7 @@
 // the messages it writes, its locks and its stop.
 #include "driver/KestrionThread.h"
 #include "driver/SuitRecord.h"
-#include "platform/process_info.h"
+#include "support/ProcessInfo.h"
 #include "support/DebugMessages.h"
 #include "support/Counts.h"
 #include "support/Gate.h"

@@ -6,7 +6,7 @@
 // (default 5).
 #include "driver/SuitRecord.h"
 #include "plugin/KestrionUnique.h"
-#include "platform/process_info.h"
+#include "support/ProcessInfo.h"
 #include "support/Counts.h"
 #include "support/DebugMessages.h"
 #include "support/Gate.h"

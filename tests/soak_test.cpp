@@ -3,7 +3,7 @@
 // process holds as many threads and open handles afterwards as before.
 // KX_SOAK_CYCLES sets the number of cycles (default 30).
 #include "plugin/KestrionUnique.h"
-#include "platform/process_info.h"
+#include "support/ProcessInfo.h"
 #include "support/Counts.h"
 #include "support/DebugMessages.h"
 #include "support/Gate.h"

@@ -1,6 +1,6 @@
 // The worker-thread base, the mutex wrapper and the scoped lock, as the
 // plug-in library exports them.
-#include "platform/process_info.h"
+#include "support/ProcessInfo.h"
 #include "support/Counts.h"
 #include "support/Gate.h"
 #include "support/Sanitizers.h"

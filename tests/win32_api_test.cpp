@@ -2,8 +2,8 @@
 // program runs against the system's calls under Wine and against our layer
 // natively.
 #include "kestrion/KestrionSim.h"
-#include "platform/process_info.h"
-#include "platform/win32.h"
+#include "support/ProcessInfo.h"
+#include "win32/win32.h"
 #include "support/Counts.h"
 #include "support/Gate.h"
 #include "support/Sanitizers.h"

@@ -4,7 +4,7 @@
 #include "platform/export.h"
 #include "threading/Orv_Mutex.h"
 
-class KESTRION_API Orv_AutoMutex {
+class KX_PLUGIN_API Orv_AutoMutex {
 public:
     explicit Orv_AutoMutex(Orv_Mutex& mutex);
     ~Orv_AutoMutex();

@@ -3,7 +3,7 @@
 
 #include "platform/export.h"
 
-class KESTRION_API Orv_Mutex {
+class KX_PLUGIN_API Orv_Mutex {
 public:
     Orv_Mutex();
 

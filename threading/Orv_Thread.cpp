@@ -1,6 +1,6 @@
 #include "threading/Orv_Thread.h"
 
-#include "platform/win32.h"
+#include "win32/win32.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 
 #include <atomic>
 
-class KESTRION_API Orv_Thread {
+class KX_PLUGIN_API Orv_Thread {
 public:
     Orv_Thread();
 
@@ -22,6 +22,8 @@ public:
 
     // Sets `running`, then creates the worker, which calls Run().
     virtual void Start();
+    // Pure, yet with a (do-nothing) body of its own: part of the exported
+    // interface, which a derived class may call.
     virtual void Run() = 0;
     // Clears `running`, gives the worker 500 ms to end, terminates it (exit
     // code 0) if it has not, and closes its handle.

@@ -2,7 +2,7 @@
 // the process's own thread count to compare against.
 #pragma once
 
-#include "platform/process_info.h"
+#include "support/ProcessInfo.h"
 
 #include <cstdlib>
 #include <thread>

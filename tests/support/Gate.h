@@ -20,11 +20,6 @@ public:
         changed_.notify_all();
     }
 
-    bool IsOpen() {
-        std::lock_guard<std::mutex> guard(lock_);
-        return open_;
-    }
-
     // True when the gate opened within the bound.
     bool Wait(std::chrono::milliseconds bound = std::chrono::seconds(10)) {
         std::unique_lock<std::mutex> guard(lock_);

@@ -24,7 +24,7 @@
 //
 // TerminateThread returns TRUE only once the thread has run its last
 // instruction, so a stopped worker never outlives its owner's Stop.
-#include "platform/win32_linux_internal.h"
+#include "win32/linux/internal.h"
 
 #include <link.h>
 #include <pthread.h>

@@ -24,19 +24,13 @@ Orv_Channel::Orv_Channel(const Orv_Channel& other)
     : name_(other.name_),
       interfaceType_(other.interfaceType_),
       timeStamp_(other.timeStamp_),
-      group_(other.group_),
-      initialized_(other.initialized_),
-      lastEvent_(other.lastEvent_),
-      lastEventData_(other.lastEventData_) {}
+      group_(other.group_) {}
 
 Orv_Channel& Orv_Channel::operator=(const Orv_Channel& other) {
     name_ = other.name_;
     interfaceType_ = other.interfaceType_;
     timeStamp_ = other.timeStamp_;
     group_ = other.group_;
-    initialized_ = other.initialized_;
-    lastEvent_ = other.lastEvent_;
-    lastEventData_ = other.lastEventData_;
     return *this;
 }
 
@@ -44,12 +38,9 @@ Orv_Channel::~Orv_Channel() = default;
 
 void Orv_Channel::CallChannel() {}
 
-void Orv_Channel::OneTimeInitialize() { initialized_ = true; }
+void Orv_Channel::OneTimeInitialize() {}
 
-void Orv_Channel::DoEvent(int event, unsigned long data) {
-    lastEvent_ = event;
-    lastEventData_ = data;
-}
+void Orv_Channel::DoEvent(int, unsigned long) {}
 
 ChannelType Orv_Channel::GetChannelType() { return ChannelType(); }
 
@@ -110,11 +101,5 @@ const std::string& Orv_Channel::GetChannelName() const { return name_; }
 int Orv_Channel::GetChannelInterfaceType() const { return interfaceType_; }
 
 Orv_ChannelGroup* Orv_Channel::GetChannelGroup() const { return group_; }
-
-bool Orv_Channel::IsInitialized() const { return initialized_; }
-
-int Orv_Channel::GetLastEvent() const { return lastEvent_; }
-
-unsigned long Orv_Channel::GetLastEventData() const { return lastEventData_; }
 
 int Orv_Channel::GetNameChanges() const { return nameChanges_; }

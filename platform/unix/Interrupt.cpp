@@ -1,43 +1,13 @@
 #include "platform/Interrupt.h"
 
 #include <atomic>
-
-namespace {
-
-// Set from a signal handler or the console's control thread.
-std::atomic<bool> requested{false};
-static_assert(std::atomic<bool>::is_always_lock_free, "usable from a signal handler");
-
-}  // namespace
-
-#ifdef _WIN32
-
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#include <windows.h>
-
-namespace {
-
-BOOL WINAPI OnControl(DWORD event) {
-    if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT) return FALSE;
-    // FALSE hands a second Ctrl-C to the default handler, which ends us.
-    return requested.exchange(true) ? FALSE : TRUE;
-}
-
-}  // namespace
-
-namespace kx {
-
-void CatchInterrupts() { SetConsoleCtrlHandler(OnControl, TRUE); }
-
-}  // namespace kx
-
-#else
-
 #include <csignal>
 
 namespace {
+
+// Set from a signal handler.
+std::atomic<bool> requested{false};
+static_assert(std::atomic<bool>::is_always_lock_free, "usable from a signal handler");
 
 void OnSignal(int) { requested.store(true); }
 
@@ -54,12 +24,6 @@ void CatchInterrupts() {
     sigaction(SIGINT, &action, nullptr);
     sigaction(SIGTERM, &action, nullptr);
 }
-
-}  // namespace kx
-
-#endif
-
-namespace kx {
 
 bool InterruptRequested() { return requested.load(); }
 

@@ -7,7 +7,7 @@
 // (checked before it is trusted: this user's, mode 0600, of our layout);
 // inside one process every CreateMutexA of a name returns a handle to one
 // object. Where shared memory is unavailable a name stays within the process.
-#include "platform/win32_linux_internal.h"
+#include "win32/linux/internal.h"
 
 #include <fcntl.h>
 #include <pthread.h>

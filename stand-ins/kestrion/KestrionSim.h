@@ -49,44 +49,44 @@ enum class Hang {
     Pipe,   // in read() on a pipe that nobody writes to
 };
 
-GYRO_API void Reset();
-GYRO_API void SetInitResult(int result);
-GYRO_API void SetSuitCount(int count);
-GYRO_API void SetOpenFails(int suit, bool fails);
+KX_SUIT_LIBRARY_API void Reset();
+KX_SUIT_LIBRARY_API void SetInitResult(int result);
+KX_SUIT_LIBRARY_API void SetSuitCount(int count);
+KX_SUIT_LIBRARY_API void SetOpenFails(int suit, bool fails);
 
 // The next read of `suit` writes the first half of a new sample, then waits
 // until ReleaseRead(suit).
-GYRO_API void BlockNextRead(int suit);
+KX_SUIT_LIBRARY_API void BlockNextRead(int suit);
 // Every later read of `suit` writes half a sample and never returns: until
 // Reset, or until its thread is terminated. A hung read holds none of the
 // library's own locks, so the library stays usable when its reader dies.
 // Hang::Mutex is released only by the thread that asked for it.
-GYRO_API void HangReads(int suit, Hang how = Hang::Wait);
+KX_SUIT_LIBRARY_API void HangReads(int suit, Hang how = Hang::Wait);
 // True once a read of `suit` is waiting (blocked or hung), within the bound.
-GYRO_API bool WaitForWaitingRead(int suit, int timeoutMs);
-GYRO_API void ReleaseRead(int suit);
+KX_SUIT_LIBRARY_API bool WaitForWaitingRead(int suit, int timeoutMs);
+KX_SUIT_LIBRARY_API void ReleaseRead(int suit);
 // Reads that only copy one precomputed sample, unlogged: the cheapest read
 // the library can make, for measuring the driver's own cost.
-GYRO_API void SetFastReads(bool on);
+KX_SUIT_LIBRARY_API void SetFastReads(bool on);
 
-GYRO_API std::vector<Call> Calls();
-GYRO_API std::vector<std::string> CallTexts();
-GYRO_API std::size_t CountCalls(const char* function);
-GYRO_API void ClearCalls();
+KX_SUIT_LIBRARY_API std::vector<Call> Calls();
+KX_SUIT_LIBRARY_API std::vector<std::string> CallTexts();
+KX_SUIT_LIBRARY_API std::size_t CountCalls(const char* function);
+KX_SUIT_LIBRARY_API void ClearCalls();
 // Blocks until `function` has been called at least `count` times.
-GYRO_API bool WaitForCalls(const char* function, std::size_t count, int timeoutMs);
+KX_SUIT_LIBRARY_API bool WaitForCalls(const char* function, std::size_t count, int timeoutMs);
 
 // The handle GyroOpen gives `suit`.
-GYRO_API GyroHandle HandleOf(int suit);
+KX_SUIT_LIBRARY_API GyroHandle HandleOf(int suit);
 // Whether `frame` holds one whole sample as the library wrote it.
-GYRO_API bool FrameIsWhole(const Frame& frame);
+KX_SUIT_LIBRARY_API bool FrameIsWhole(const Frame& frame);
 // When the library produced the sample now in `frame` (steady clock,
 // nanoseconds), or -1 if unknown; for measuring frame age.
-GYRO_API long long ProducedAtNs(const Frame& frame);
-GYRO_API long long NowNs();
+KX_SUIT_LIBRARY_API long long ProducedAtNs(const Frame& frame);
+KX_SUIT_LIBRARY_API long long NowNs();
 
 // Called inside GyroFinish, after it is logged.
 typedef void (*FinishHook)(void* context);
-GYRO_API void SetFinishHook(FinishHook hook, void* context);
+KX_SUIT_LIBRARY_API void SetFinishHook(FinishHook hook, void* context);
 
 }  // namespace KestrionSim

@@ -1,7 +1,7 @@
 // Internals shared by the Linux implementation of the Win32 calls.
 #pragma once
 
-#include "platform/win32.h"
+#include "win32/win32.h"
 
 #include <atomic>
 #include <cstdint>

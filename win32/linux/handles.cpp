@@ -1,6 +1,6 @@
 // Handles, the calls common to every kind of object, and the C runtime's
 // _itoa, for the Linux Win32 layer.
-#include "platform/win32_linux_internal.h"
+#include "win32/linux/internal.h"
 
 namespace kx {
 
