@@ -59,7 +59,7 @@ expect_one_line_error() {
   if [ "$lines" -ne 1 ]; then
     fail "$3: $lines lines of error, expected one"
     sed 's/^/    stderr: /' err.txt >&2
-  elif ! own_errors | grep -qE -- "^kestrion-host: .*$2"; then
+  elif ! grep -qE -- "^kestrion-host: .*$2" <<<"$(own_errors)"; then
     fail "$3: error '$(own_errors)' does not match '$2'"
   fi
 }
