@@ -1,10 +1,11 @@
 # Sourced by the end-to-end tests of kestrion-host. The first argument of a
-# test is the program; a Windows program (.exe) runs under Wine.
+# test is the program; a Windows program (.exe) runs under Wine, with the
+# loader its tree names in KX_WINE (32-bit and 64-bit programs differ).
 set -uo pipefail
 
 program=${1:?usage: $0 PROGRAM}
 case "$program" in
-  *.exe) runner=(wine) ;;
+  *.exe) runner=("${KX_WINE:-wine}") ;;
   *) runner=() ;;
 esac
 program_dir=$(cd "$(dirname "$program")" && pwd)
