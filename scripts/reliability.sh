@@ -9,7 +9,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-scripts/install-deps.sh
+scripts/install-deps.sh native win32
 native=$(scripts/build.sh native)
 asan=$(scripts/build.sh asan)
 win32=$(scripts/build.sh win32)
