@@ -23,7 +23,9 @@ builds=(native asan tsan "${windows_builds[@]}")
 status=0
 for kind in "${builds[@]}"; do
   echo "== $kind: building"
+  start=$SECONDS
   dir=$(scripts/build.sh "$kind")
+  echo "   (built in $((SECONDS - start)) s)"
   case "$kind" in
     win32 | win64)
       if [[ " ${windows_tests[*]} " == *" $kind "* ]]; then
@@ -56,8 +58,11 @@ for kind in "${builds[@]}"; do
     continue
   fi
   scripts=$(grep -cx 'all checks passed' "$log" || true)
+  # A program can fail after all its cases passed (a leak, a crash at exit).
+  programs=$(grep -c '^Test time = ' "$log" || true)
+  passed=$(grep -cx 'Test Passed\.' "$log" || true)
   echo "$kind: $(count PASSED "$log") passed, $(count SKIPPED "$log") skipped, $(count FAILED "$log") failed;" \
-       "end-to-end scripts: $scripts passed"
+       "end-to-end scripts: $scripts passed; CTest: $passed of $programs passed"
 done
 for kind in "${windows_tests[@]}"; do
   case "$kind" in
@@ -68,4 +73,5 @@ done
 if [ -n "$win32_not_run" ]; then
   echo "32-bit Windows tests NOT RUN (neither passed nor failed): $win32_not_run."
 fi
+echo "Whole run: $((SECONDS / 60)) min $((SECONDS % 60)) s"
 exit $status
