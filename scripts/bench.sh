@@ -8,7 +8,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-scripts/install-deps.sh cmake ninja-build g++ libbenchmark-dev
+scripts/install-deps.sh bench
 
 dir=${KX_BUILD_DIR:-build/release}
 args=(-DCMAKE_BUILD_TYPE=Release -DKX_SANITIZE= -DKX_BUILD_BENCH=ON)

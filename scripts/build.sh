@@ -4,6 +4,7 @@
 #   asan    g++ with AddressSanitizer and UndefinedBehaviorSanitizer
 #   tsan    g++ with ThreadSanitizer
 #   win32   32-bit Windows, i686-w64-mingw32 (tests run under Wine)
+#   win64   64-bit Windows, x86_64-w64-mingw32 (tests run under 64-bit Wine)
 #   release g++ optimised, for the benchmarks
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -15,8 +16,9 @@ case "$kind" in
   asan)    args=(-DKX_SANITIZE=address) ;;
   tsan)    args=(-DKX_SANITIZE=thread) ;;
   win32)   args=(-DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-i686-w64-mingw32.cmake) ;;
+  win64)   args=(-DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-x86_64-w64-mingw32.cmake) ;;
   release) args=(-DCMAKE_BUILD_TYPE=Release) ;;
-  *) echo "unknown build '$kind' (native, asan, tsan, win32, release)" >&2; exit 2 ;;
+  *) echo "unknown build '$kind' (native, asan, tsan, win32, win64, release)" >&2; exit 2 ;;
 esac
 
 if [ ! -f "$dir/build.ninja" ]; then

@@ -1,16 +1,32 @@
 #!/usr/bin/env bash
-# Installs, from Debian's packages, whatever the builds and tests need that is
-# not installed yet. Uses sudo when not run as root.
+# Installs, from Debian's packages, what the named sets need that is not
+# installed yet. Uses sudo when not root.
+#   native       the native, asan and tsan trees and their tests
+#   try          what the first command builds (the native tree)
+#   bench        the release tree and its benchmarks
+#   win32-build  the 32-bit Windows tree, built but not run
+#   win32        the 32-bit Windows tree and its tests under 32-bit Wine
+#   win64        the 64-bit Windows tree and its tests under 64-bit Wine
 set -euo pipefail
 
-packages=(
-  cmake ninja-build g++ googletest libbenchmark-dev libcli11-dev assimp-utils
-  g++-mingw-w64-i686 wine wine32:i386
-)
+[ $# -gt 0 ] || { echo "usage: $0 SET... (native, try, bench, win32-build, win32, win64)" >&2; exit 2; }
+
+packages=()
+for set in "$@"; do
+  case "$set" in
+    native | try) packages+=(cmake ninja-build g++ googletest libbenchmark-dev libcli11-dev assimp-utils) ;;
+    bench) packages+=(cmake ninja-build g++ libbenchmark-dev libcli11-dev) ;;
+    win32-build) packages+=(cmake ninja-build g++-mingw-w64-i686-posix googletest libcli11-dev) ;;
+    win32) packages+=(cmake ninja-build g++-mingw-w64-i686-posix googletest libcli11-dev assimp-utils wine wine32:i386) ;;
+    # Only the 64-bit loader: Debian's wine package would want 32-bit Wine.
+    win64) packages+=(cmake ninja-build g++-mingw-w64-x86-64-posix googletest libcli11-dev assimp-utils wine64) ;;
+    *) echo "unknown package set '$set' (native, try, bench, win32-build, win32, win64)" >&2; exit 2 ;;
+  esac
+done
 
 missing=()
-for p in "${packages[@]}"; do
-  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
+for p in $(printf '%s\n' "${packages[@]}" | sort -u); do
+  if [ "$(dpkg-query -W -f='${Status}' "$p" 2>/dev/null)" != "install ok installed" ]; then
     missing+=("$p")
   fi
 done
@@ -19,7 +35,7 @@ done
 sudo=""
 [ "$(id -u)" -eq 0 ] || sudo="sudo"
 echo "Installing: ${missing[*]}"
-if [[ " ${missing[*]} " == *":i386 "* ]] && ! dpkg --print-foreign-architectures | grep -qx i386; then
+if [[ " ${missing[*]} " == *":i386 "* ]] && ! grep -qx i386 <<<"$(dpkg --print-foreign-architectures)"; then
   $sudo dpkg --add-architecture i386
 fi
 # The security suite's i386 index may fail to download; the rest is enough.

@@ -7,7 +7,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-scripts/install-deps.sh
+scripts/install-deps.sh try
 
 dir=${KX_BUILD_DIR:-build/native}
 echo "== building kestrion-host and the plug-in (a minute or two the first time)"

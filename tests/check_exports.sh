@@ -15,20 +15,22 @@ case "$kind" in
   objdump) raw=$("$objdump" -p "$library" | sed -n '/\[Ordinal\/Name Pointer\] Table/,/^$/p' | awk 'NR>1 && NF {print $NF}') ;;
   *) echo "usage: $0 nm|objdump LIBRARY [OBJDUMP]" >&2; exit 2 ;;
 esac
-names=$(printf '%s\n' "$raw" | c++filt)
+names=$(c++filt <<<"$raw")
 
+# Lists are searched as here-strings, never piped: under pipefail a grep -q
+# that stops at its first match can fail its writer with SIGPIPE.
 failures=0
 fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
 
 classes='KestrionUnique|KestrionCmdType|KestrionThread|Orv_Thread|Orv_Mutex|Orv_AutoMutex|Matrix'
 # MinGW also exports its own copy of the host base class's typeinfo.
-unexpected=$(printf '%s\n' "$names" | grep -vE "^(GetType|InitDLL)$" \
+unexpected=$(grep -vE "^(GetType|InitDLL)$" <<<"$names" \
   | grep -vE "^(($classes)::|(typeinfo|typeinfo name|vtable) for ($classes)$)" \
   | grep -vE "^typeinfo for Orv_Channel$" || true)
 [ -z "$unexpected" ] || fail "exported beyond the interface:"$'\n'"$unexpected"
 
 for entry in GetType InitDLL; do
-  printf '%s\n' "$raw" | grep -qx "$entry" || fail "entry point $entry is not exported under its plain name"
+  grep -qx "$entry" <<<"$raw" || fail "entry point $entry is not exported under its plain name"
 done
 
 required=(
@@ -55,11 +57,11 @@ required=(
   "Matrix::operator*(Vector)"
 )
 for name in "${required[@]}"; do
-  printf '%s\n' "$names" | grep -qxF "$name" || fail "missing export: $name"
+  grep -qxF "$name" <<<"$names" || fail "missing export: $name"
 done
-printf '%s\n' "$names" | grep -q "^KestrionUnique::EnableJumping" && fail "the channel's jumping switch is spelled EnabelJumping"
+grep -q "^KestrionUnique::EnableJumping" <<<"$names" && fail "the channel's jumping switch is spelled EnabelJumping"
 
-count=$(printf '%s\n' "$names" | grep -c .)
+count=$(grep -c . <<<"$names")
 if [ "$failures" -eq 0 ]; then
   echo "export table of $(basename "$library"): $count symbols, GetType and InitDLL plus the seven classes"
 fi

@@ -32,7 +32,7 @@ interrupt() {
 start_host record walk.bvh --seconds 60
 if wait_for "Recording suits 0 and 1"; then
   sleep 1  # the frames are being written now
-  ls -A | grep -q '\.part$' || fail "no temporary files while recording"
+  grep -q '\.part$' <<<"$(ls -A)" || fail "no temporary files while recording"
   interrupt
   expect_exit 130 "recording interrupted"
   expect_in err.txt "kestrion-host: recording stopped by Ctrl-C; no file written" "recording interrupted"

@@ -1,10 +1,11 @@
 # Sourced by the end-to-end tests of kestrion-host. The first argument of a
-# test is the program; a Windows program (.exe) runs under Wine.
+# test is the program; a Windows program (.exe) runs under Wine, with the
+# loader its tree names in KX_WINE (32-bit and 64-bit programs differ).
 set -uo pipefail
 
 program=${1:?usage: $0 PROGRAM}
 case "$program" in
-  *.exe) runner=(wine) ;;
+  *.exe) runner=("${KX_WINE:-wine}") ;;
   *) runner=() ;;
 esac
 program_dir=$(cd "$(dirname "$program")" && pwd)
@@ -59,7 +60,7 @@ expect_one_line_error() {
   if [ "$lines" -ne 1 ]; then
     fail "$3: $lines lines of error, expected one"
     sed 's/^/    stderr: /' err.txt >&2
-  elif ! own_errors | grep -qE -- "^kestrion-host: .*$2"; then
+  elif ! grep -qE -- "^kestrion-host: .*$2" <<<"$(own_errors)"; then
     fail "$3: error '$(own_errors)' does not match '$2'"
   fi
 }

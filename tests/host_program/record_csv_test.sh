@@ -43,7 +43,7 @@ awk -F, -v rate=25 '
   }' walk.csv >&2 || fail "walk.csv is not the recording expected"
 
 # Several suits go into one CSV file, under the name given.
-ls -A | grep -q 'suit' && fail "per-suit files written for a CSV recording"
+grep -q 'suit' <<<"$(ls -A)" && fail "per-suit files written for a CSV recording"
 rm -f walk.csv
 expect_no_files "record to CSV"
 
