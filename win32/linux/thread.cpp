@@ -103,6 +103,7 @@ struct ThreadObject final : KernelObject {
     std::mutex joinLock;
     bool joined = false;
 
+    std::atomic<pid_t> kernelId{0};
     std::atomic<bool> killRequested{false};
     std::atomic<bool> killAnywhere{false};
     std::atomic<DWORD> killCode{0};
@@ -304,6 +305,7 @@ void SetExitAndSignal(ThreadObject* t, bool bareExit) {
 
 void* ThreadMain(void* argument) {
     auto* t = static_cast<ThreadObject*>(argument);
+    t->kernelId.store(static_cast<pid_t>(syscall(SYS_gettid)));
     tls.self = t;
     tls.critical = 0;
     if (sigsetjmp(t->exitJump, 1) == 0) {
@@ -485,6 +487,12 @@ BOOL TerminateThread(HANDLE thread, DWORD exitCode) {
         return FALSE;
     }
     if (bareExit) {
+        // Gone from the kernel before we return: until then the mutexes it
+        // held still look held by a live thread.
+        const std::int64_t bound = MonotonicNowNs() + 100000000;
+        while (syscall(SYS_tgkill, getpid(), t->kernelId.load(), 0) == 0 && MonotonicNowNs() < bound) {
+            sched_yield();
+        }
         // Never joined: a join would hand its stack, which still holds the
         // dead thread's thread-specific values, to the next new thread. The
         // stack is left behind; the thread's own reference is dropped here.
