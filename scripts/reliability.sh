@@ -13,6 +13,7 @@ cd "$(dirname "$0")/.."
 
 source scripts/windows-tests.sh
 scripts/install-deps.sh native "${windows_tests[@]}"
+source scripts/private-shm.sh
 native=$(scripts/build.sh native)
 asan=$(scripts/build.sh asan)
 

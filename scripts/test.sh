@@ -18,6 +18,7 @@ for kind in "${windows_builds[@]}"; do
   fi
 done
 scripts/install-deps.sh "${sets[@]}"
+source scripts/private-shm.sh
 
 builds=(native asan tsan "${windows_builds[@]}")
 status=0

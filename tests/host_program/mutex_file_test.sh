@@ -60,7 +60,10 @@ rm -f ./*.bvh c.out c.err codes
 # Files planted under the name. Another user's file, held locked by that
 # user, and a symbolic link are refused with a message, and hold nothing
 # up; a leftover of this user that nobody holds is replaced silently.
-if [ "$(id -u)" -ne 0 ]; then
+touch owner-probe
+chown 12345 owner-probe 2>/dev/null; owned=$?
+rm -f owner-probe
+if [ "$owned" -ne 0 ]; then
   skip "planted files: making another user's file needs root"
 else
   in_private_shm 1m '
