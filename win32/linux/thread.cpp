@@ -8,8 +8,8 @@
 // safe anywhere outside the C runtime, and inside it while the thread waits
 // in the kernel. It is unsafe while the thread runs runtime code that may
 // hold one of the runtime's own locks (the allocator's, above all). A thread
-// caught there is single-stepped until it leaves that code, for at most
-// kPreferSafeMs.
+// caught there is single-stepped until it leaves that code, for a bounded
+// time (below).
 //
 // Past that bound the thread is ended where it is. What is given up then is
 // what Windows gives up: a runtime lock that the thread held stays held, and
@@ -43,9 +43,25 @@ namespace kx {
 namespace {
 
 // How long TerminateThread waits for a thread to leave the C runtime before
-// ending it there, and how long in all before it gives up.
-constexpr int kPreferSafeMs = 50;
+// ending it there: until the thread has had kPreferSafeCpuMs of processor
+// time to step out (so a busy machine does not cut its chance short), but
+// never past kPreferSafeMs. Stepping out of AddressSanitizer's allocator
+// takes up to twenty times longer. Past kGiveUpMs it gives up.
+#if defined(__SANITIZE_ADDRESS__)
+constexpr int kPreferSafeCpuMs = 600;
+constexpr int kPreferSafeMs = 1200;
+#else
+constexpr int kPreferSafeCpuMs = 30;
+constexpr int kPreferSafeMs = 80;
+#endif
 constexpr int kGiveUpMs = 2000;
+
+std::int64_t ThreadCpuNs(pthread_t thread) {
+    clockid_t clock;
+    timespec used;
+    if (pthread_getcpuclockid(thread, &clock) != 0 || clock_gettime(clock, &used) != 0) return 0;
+    return static_cast<std::int64_t>(used.tv_sec) * 1000000000 + used.tv_nsec;
+}
 
 #if defined(__SANITIZE_THREAD__)
 // ThreadSanitizer runs a handler only where the thread enters one of its
@@ -466,6 +482,7 @@ BOOL TerminateThread(HANDLE thread, DWORD exitCode) {
     // Signalled again every millisecond: a thread in layer bookkeeping, or
     // one that a sanitizer keeps from stepping, is caught at a later look.
     const std::int64_t start = MonotonicNowNs();
+    const std::int64_t cpuStart = ThreadCpuNs(t->pthread);
     bool ended = false;
     bool bareExit = false;
     for (;;) {
@@ -478,7 +495,9 @@ BOOL TerminateThread(HANDLE thread, DWORD exitCode) {
         }
         const std::int64_t elapsedMs = (MonotonicNowNs() - start) / 1000000;
         if (elapsedMs >= kGiveUpMs) break;
-        if (elapsedMs >= kPreferSafeMs) t->killAnywhere.store(true, std::memory_order_release);
+        if (elapsedMs >= kPreferSafeMs || (ThreadCpuNs(t->pthread) - cpuStart) / 1000000 >= kPreferSafeCpuMs) {
+            t->killAnywhere.store(true, std::memory_order_release);
+        }
         pthread_kill(t->pthread, KillSignal());
         t->endedSignal.wait_for(guard, std::chrono::milliseconds(1));
     }
