@@ -54,7 +54,7 @@ struct Gate {
     std::thread::id holder;
     bool holding = false;
     // Hang::Pipe: nothing is ever written; the release closes the write end.
-    int pipe[2] = {-1, -1};
+    kestrion::PipeEnd pipe[2] = {kestrion::kNoPipe, kestrion::kNoPipe};
 };
 
 void WaitAt(Gate& g) {
@@ -89,7 +89,7 @@ void Release(Gate& g) {
     }
     if (g.how == Hang::Pipe) {
         kestrion::ClosePipeEnd(g.pipe[1]);
-        g.pipe[1] = -1;
+        g.pipe[1] = kestrion::kNoPipe;
     }
 }
 
@@ -195,7 +195,7 @@ void ReleaseAllWaits(std::unique_lock<std::mutex>& guard, Library& l) {
     }
     for (auto& gate : l.gates) {
         kestrion::ClosePipeEnd(gate->pipe[0]);
-        gate->pipe[0] = -1;
+        gate->pipe[0] = kestrion::kNoPipe;
         if (gate->readers > 0) l.keptForDeadReaders.push_back(std::move(gate));
     }
     l.gates.clear();
