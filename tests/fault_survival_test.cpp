@@ -7,9 +7,9 @@
 #include "driver/SuitRecord.h"
 #include "plugin/KestrionUnique.h"
 #include "support/ProcessInfo.h"
-#include "support/Counts.h"
-#include "support/DebugMessages.h"
-#include "support/Gate.h"
+#include "support/TestSizes.h"
+#include "support/SuitLibraryTest.h"
+#include "support/Handoffs.h"
 #include "support/Sanitizers.h"
 #include "threading/Orv_Thread.h"
 
@@ -65,7 +65,7 @@ private:
 
 TEST_P(HungRead, ResetEndsTheReaderInTimeRoundAfterRound) {
     const long rounds = kxtest::EnvCount("KX_FAULT_ROUNDS", 5);
-    const int threadsBefore = kxtest::BaselineThreadCount();
+    const int threadsBefore = kx::BaselineThreadCount();
     KestrionUnique channel;  // holds "KestrionMutex" open throughout
     const int handlesBefore = kx::CountOpenHandles();
     std::vector<double> resetMs;

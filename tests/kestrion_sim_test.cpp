@@ -3,7 +3,7 @@
 #include "kestrion/Environment.h"
 #include "kestrion/KestrionSim.h"
 #include "kestrion/SuitMotion.h"
-#include "support/DebugMessages.h"
+#include "support/SuitLibraryTest.h"
 
 #include <gtest/gtest.h>
 

@@ -2,8 +2,8 @@
 // read from its own thread: every frame is whole, each suit's samples only
 // move forward, and nothing deadlocks. Run under ThreadSanitizer too.
 #include "plugin/KestrionUnique.h"
-#include "support/DebugMessages.h"
-#include "support/Gate.h"
+#include "support/SuitLibraryTest.h"
+#include "support/Handoffs.h"
 
 #include <gtest/gtest.h>
 

@@ -8,9 +8,9 @@
 // replays from one seed.
 #include "plugin/KestrionUnique.h"
 #include "support/ChannelModel.h"
-#include "support/Counts.h"
-#include "support/DebugMessages.h"
-#include "threading/Orv_Mutex.h"
+#include "support/DriverMutexHold.h"
+#include "support/SuitLibraryTest.h"
+#include "support/TestSizes.h"
 
 #include <gtest/gtest.h>
 
@@ -97,22 +97,6 @@ private:
     std::mt19937 random_;
 };
 
-// Holds "KestrionMutex" on the test's thread: no polling pass runs unless
-// the test lets one; the channel's own operations on this thread re-enter it.
-class PassControl {
-public:
-    PassControl() {
-        mutex_.Create("KestrionMutex");
-        mutex_.WaitForSingleObject();
-    }
-    ~PassControl() { mutex_.Release(); }
-    void Let() { mutex_.Release(); }
-    void Hold() { mutex_.WaitForSingleObject(); }
-
-private:
-    Orv_Mutex mutex_;
-};
-
 Frame Sentinel() {
     Frame f;
     std::memset(&f, 0xA7, sizeof f);
@@ -153,7 +137,7 @@ std::string RunSequence(const std::vector<Op>& ops) {
     auto channel = std::make_unique<KestrionUnique>();
     std::string failure;
     {
-        PassControl passes;
+        kxtest::DriverMutexHold passes;
         for (std::size_t step = 0; step < ops.size() && failure.empty(); ++step) {
             const Op& op = ops[step];
             const int openBefore = model.OpenSuits();
@@ -255,10 +239,35 @@ Op Step(Op::Kind kind, int index = 0, bool flag = false, int value = 0) {
 }
 
 const Scenario kScenarios[] = {
+    {"the first connect starts the driver: three suits enumerated in order, then the suit opens",
+     {Step(Op::Connect, 2), Step(Op::Connect, 2), Step(Op::Pass), Step(Op::GetData, 2)}},
+    {"a failed start is reported and retried from the beginning; any non-zero result means started",
+     {Step(Op::SetInitResult, 0, false, 0), Step(Op::Connect, 0), Step(Op::SetInitResult, 0, false, 7),
+      Step(Op::Connect, 0), Step(Op::Pass)}},
+    {"no suits: the driver stays idle without finishing, and every connect searches again",
+     {Step(Op::SetSuitCount, 0, false, 0), Step(Op::Connect, 0), Step(Op::Connect, 0), Step(Op::GetData, 0)}},
+    {"a negative count runs a driver with no suit in range",
+     {Step(Op::SetSuitCount, 0, false, -2), Step(Op::Connect, -2), Step(Op::Connect, -1), Step(Op::Connect, 0),
+      Step(Op::SetNull, 1), Step(Op::GetData, 0), Step(Op::Reset)}},
+    {"indices out of range are ignored, before and after the start",
+     {Step(Op::Disconnect, 0), Step(Op::SetNull, 0), Step(Op::EnabelJumping, 0, true), Step(Op::GetData, 0),
+      Step(Op::Connect, -1), Step(Op::Connect, 3), Step(Op::SetNorth, INT_MIN), Step(Op::EnableIgnoreFloor, INT_MAX),
+      Step(Op::Disconnect, 3), Step(Op::GetData, 3)}},
+    {"a new suit shows zeros until the next pass; a reopened one its old sample",
+     {Step(Op::Connect, 0), Step(Op::GetData, 0), Step(Op::Pass), Step(Op::GetData, 0), Step(Op::Disconnect, 0),
+      Step(Op::Pass), Step(Op::Connect, 0), Step(Op::GetData, 0), Step(Op::Pass), Step(Op::GetData, 0)}},
+    {"open twice opens once; settings carry their flag, and the handle even once closed",
+     {Step(Op::Connect, 0), Step(Op::Connect, 0), Step(Op::SetNull, 0), Step(Op::SetNorth, 0),
+      Step(Op::EnabelJumping, 0, true), Step(Op::EnableUnevenTerrain, 0, false), Step(Op::EnableIgnoreFloor, 0, true),
+      Step(Op::Disconnect, 0), Step(Op::Disconnect, 0), Step(Op::SetNull, 0), Step(Op::EnableUnevenTerrain, 1, true)}},
     {"a failed open leaves the suit closed and unread, and the next connect opens it",
      {Step(Op::SetOpenFails, 1, true), Step(Op::Connect, 1), Step(Op::Connect, 0), Step(Op::Pass),
       Step(Op::GetData, 1), Step(Op::Connect, 1), Step(Op::SetOpenFails, 1, false), Step(Op::Connect, 1),
       Step(Op::Pass), Step(Op::GetData, 1)}},
+    {"reset stops everything, open suits unclosed, even when idle; the next connect starts afresh",
+     {Step(Op::Reset), Step(Op::Connect, 0), Step(Op::Connect, 2), Step(Op::Pass), Step(Op::Reset), Step(Op::Reset),
+      Step(Op::GetData, 0), Step(Op::SetSuitCount, 0, false, 2), Step(Op::Connect, 1), Step(Op::Pass),
+      Step(Op::GetData, 1)}},
 };
 
 TEST(ChannelModel, NamedScenariosAgreeWithTheModel) {

@@ -4,9 +4,9 @@
 // KX_SOAK_CYCLES sets the number of cycles (default 30).
 #include "plugin/KestrionUnique.h"
 #include "support/ProcessInfo.h"
-#include "support/Counts.h"
-#include "support/DebugMessages.h"
-#include "support/Gate.h"
+#include "support/TestSizes.h"
+#include "support/SuitLibraryTest.h"
+#include "support/Handoffs.h"
 
 #include <gtest/gtest.h>
 
@@ -20,7 +20,7 @@ class Soak : public kxtest::SuitLibraryTest {};
 TEST_F(Soak, StartConnectReadResetCyclesLeaveNothingBehind) {
     const long cycles = kxtest::EnvCount("KX_SOAK_CYCLES", 30);
     KestrionSim::SetSuitCount(8);
-    const int threadsBefore = kxtest::BaselineThreadCount();
+    const int threadsBefore = kx::BaselineThreadCount();
     const int handlesBefore = kx::CountOpenHandles();
     {
         auto a = std::make_unique<KestrionUnique>();

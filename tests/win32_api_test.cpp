@@ -2,11 +2,11 @@
 // program runs against the system's calls under Wine and against our layer
 // natively.
 #include "kestrion/KestrionSim.h"
+#include "support/Handoffs.h"
 #include "support/ProcessInfo.h"
-#include "win32/win32.h"
-#include "support/Counts.h"
-#include "support/Gate.h"
 #include "support/Sanitizers.h"
+#include "support/UniqueName.h"
+#include "win32/win32.h"
 
 #include <gtest/gtest.h>
 #include <pthread.h>
@@ -25,6 +25,7 @@
 
 using kxtest::Eventually;
 using kxtest::Gate;
+using kxtest::UniqueName;
 using namespace std::chrono_literals;
 
 namespace {
@@ -58,11 +59,6 @@ bool FreeForOthers(HANDLE mutex) {
     return result == WAIT_OBJECT_0 || result == WAIT_ABANDONED;
 }
 
-std::string UniqueName(const char* what) {
-    static std::atomic<int> counter{0};
-    return std::string("kx-test-") + what + "-" + std::to_string(counter++) + "-" +
-           std::to_string(std::chrono::steady_clock::now().time_since_epoch().count());
-}
 
 }  // namespace
 
@@ -267,7 +263,7 @@ namespace {
 // ended (by default, once it has set `started`).
 void ExpectTerminated(std::function<void(std::atomic<bool>& started)> body,
                       std::function<bool()> busy = nullptr) {
-    const int before = kxtest::BaselineThreadCount();
+    const int before = kx::BaselineThreadCount();
     std::atomic<bool> started{false};
     std::atomic<bool> returned{false};
     auto w = std::make_unique<Worker>([&] {
@@ -293,74 +289,80 @@ void ExpectTerminated(std::function<void(std::atomic<bool>& started)> body,
 
 }  // namespace
 
-TEST(Win32Terminate, EndsAThreadSleepingInALoop) {
-    ExpectTerminated([](std::atomic<bool>& started) {
-        started = true;
-        for (;;) Sleep(5);
-    });
-}
+namespace {
 
-TEST(Win32Terminate, EndsAThreadSpinningWithoutCalls) {
-    if (kxtest::kSignalsDeferred) {
-        GTEST_SKIP() << "ThreadSanitizer defers the signal that interrupts a spinning thread";
+// Where a thread may be when it is terminated: each case sets `started`
+// and then never returns on its own.
+struct Busy {
+    const char* name;
+    bool reachedUnderThreadSanitizer;  // that build holds back signals until its next interceptor
+    void (*body)(std::atomic<bool>& started);
+};
+
+HANDLE heldMutex;             // held by the test while a case blocks on it
+pthread_spinlock_t heldSpin;  // likewise
+HANDLE abandoned;             // taken by the case, for the next waiter
+
+const Busy kBusy[] = {
+    {"SleepingInALoop", true, [](std::atomic<bool>& started) {
+         started = true;
+         for (;;) Sleep(5);
+     }},
+    {"SpinningWithoutCalls", false, [](std::atomic<bool>& started) {
+         started = true;
+         volatile unsigned spin = 0;
+         for (;;) spin = spin + 1;
+     }},
+    {"BlockedOnAMutex", true, [](std::atomic<bool>& started) {
+         started = true;
+         WaitForSingleObject(heldMutex, INFINITE);
+     }},
+    {"InAConditionWait", true, [](std::atomic<bool>& started) {
+         static std::mutex lock;
+         static std::condition_variable never;
+         std::unique_lock<std::mutex> guard(lock);
+         started = true;
+         never.wait(guard, [] { return false; });
+     }},
+    // Inside the C runtime, where it might hold a lock of the runtime's: it
+    // is given a moment to come out, then ended anyway.
+    {"NeverLeavingTheCRuntime", false, [](std::atomic<bool>& started) {
+         started = true;
+         pthread_spin_lock(&heldSpin);
+     }},
+    {"HoldingAMutexItAbandons", true, [](std::atomic<bool>& started) {
+         WaitForSingleObject(abandoned, INFINITE);
+         started = true;
+         for (;;) Sleep(5);
+     }},
+};
+
+class Win32Terminate : public testing::TestWithParam<Busy> {};
+
+}  // namespace
+
+TEST_P(Win32Terminate, EndsTheThread) {
+    if (kxtest::kSignalsDeferred && !GetParam().reachedUnderThreadSanitizer) {
+        GTEST_SKIP() << "ThreadSanitizer holds back the signal that would reach the thread there";
     }
-    ExpectTerminated([](std::atomic<bool>& started) {
-        started = true;
-        volatile unsigned spin = 0;
-        for (;;) spin = spin + 1;
-    });
-}
-
-TEST(Win32Terminate, EndsAThreadBlockedOnAMutex) {
-    HANDLE m = CreateMutexA(nullptr, TRUE, nullptr);
-    ExpectTerminated([&](std::atomic<bool>& started) {
-        started = true;
-        WaitForSingleObject(m, INFINITE);
-    });
-    EXPECT_TRUE(ReleaseMutex(m));
-    EXPECT_TRUE(FreeForOthers(m));
-    CloseHandle(m);
-}
-
-TEST(Win32Terminate, EndsAThreadBlockedInAWaitThatNeverReturns) {
-    std::mutex lock;
-    std::condition_variable never;
-    ExpectTerminated([&](std::atomic<bool>& started) {
-        std::unique_lock<std::mutex> guard(lock);
-        started = true;
-        never.wait(guard, [] { return false; });
-    });
-}
-
-TEST(Win32Terminate, MutexHeldByTheTerminatedThreadPassesToTheNextWaiter) {
-    HANDLE m = CreateMutexA(nullptr, FALSE, nullptr);
-    ExpectTerminated([&](std::atomic<bool>& started) {
-        WaitForSingleObject(m, INFINITE);
-        started = true;
-        for (;;) Sleep(5);
-    });
-    EXPECT_EQ(WaitForSingleObject(m, 5000), WAIT_ABANDONED);
-    EXPECT_FALSE(FreeForOthers(m));
-    ReleaseMutex(m);
-    CloseHandle(m);
-}
-
-// Inside the C runtime, where it might hold a lock of the runtime's: it is
-// given a moment to come out, then ended anyway.
-TEST(Win32Terminate, EndsAThreadThatNeverLeavesTheCRuntime) {
-    if (kxtest::kSignalsDeferred) {
-        GTEST_SKIP() << "ThreadSanitizer holds back signals inside its interceptors";
-    }
-    pthread_spinlock_t spin;
-    ASSERT_EQ(pthread_spin_init(&spin, PTHREAD_PROCESS_PRIVATE), 0);
-    ASSERT_EQ(pthread_spin_lock(&spin), 0);
-    ExpectTerminated([&](std::atomic<bool>& started) {
-        started = true;
-        pthread_spin_lock(&spin);
-    });
-    std::vector<std::string> afterwards(1000, std::string(300, 'y'));
+    heldMutex = CreateMutexA(nullptr, TRUE, nullptr);
+    abandoned = CreateMutexA(nullptr, FALSE, nullptr);
+    ASSERT_EQ(pthread_spin_init(&heldSpin, PTHREAD_PROCESS_PRIVATE), 0);
+    ASSERT_EQ(pthread_spin_lock(&heldSpin), 0);
+    ExpectTerminated(GetParam().body);
+    EXPECT_TRUE(ReleaseMutex(heldMutex));
+    EXPECT_TRUE(FreeForOthers(heldMutex));
+    const DWORD next = WaitForSingleObject(abandoned, 5000);
+    EXPECT_EQ(next, std::string(GetParam().name) == "HoldingAMutexItAbandons" ? WAIT_ABANDONED : WAIT_OBJECT_0);
+    ReleaseMutex(abandoned);
+    std::vector<std::string> afterwards(1000, std::string(300, 'y'));  // would hang on a held runtime lock
     EXPECT_EQ(afterwards.back().size(), 300u);
+    CloseHandle(heldMutex);
+    CloseHandle(abandoned);
 }
+
+INSTANTIATE_TEST_SUITE_P(Anywhere, Win32Terminate, testing::ValuesIn(kBusy),
+                         [](const testing::TestParamInfo<Busy>& info) { return info.param.name; });
 
 // Inside another library's code: the suit library's read, hung in each of
 // its ways. The library stays usable afterwards.
@@ -394,7 +396,7 @@ INSTANTIATE_TEST_SUITE_P(EachWayOfHanging, Win32TerminateInAnotherLibrary,
                          testing::Values(KestrionSim::Hang::Wait, KestrionSim::Hang::Spin,
                                          KestrionSim::Hang::Mutex, KestrionSim::Hang::Pipe));
 
-TEST(Win32Terminate, AllocatingThreadsKilledRepeatedlyLeaveTheAllocatorUsable) {
+TEST(Win32TerminateRepeatedly, AllocatingThreadsKilledLeaveTheAllocatorUsable) {
     if (kx::kSystemWin32) {
         GTEST_SKIP() << "Windows leaves the heap lock held when it kills a thread inside the allocator";
     }

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace kx {
@@ -15,6 +16,13 @@ constexpr bool kSystemWin32 = false;
 
 // Threads of this process, or -1 when the count cannot be read.
 int CountProcessThreads();
+
+// Threads of the process once its runtime has settled: ThreadSanitizer
+// starts a thread of its own when the first other thread is created.
+inline int BaselineThreadCount() {
+    std::thread([] {}).join();
+    return CountProcessThreads();
+}
 
 // Open file descriptors (Linux) or kernel handles (Windows), or -1.
 int CountOpenHandles();

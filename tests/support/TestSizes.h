@@ -1,11 +1,7 @@
-// Test sizes that a documented long run raises through the environment, and
-// the process's own thread count to compare against.
+// Test sizes that a documented long run raises through the environment.
 #pragma once
 
-#include "support/ProcessInfo.h"
-
 #include <cstdlib>
-#include <thread>
 
 namespace kxtest {
 
@@ -19,13 +15,6 @@ inline long EnvNumber(const char* name, long fallback) {
 inline long EnvCount(const char* name, long fallback) {
     const long n = EnvNumber(name, fallback);
     return n > 0 ? n : fallback;
-}
-
-// Threads of the process once its runtime has settled: ThreadSanitizer
-// starts a thread of its own when the first other thread is created.
-inline int BaselineThreadCount() {
-    std::thread([] {}).join();
-    return kx::CountProcessThreads();
 }
 
 }  // namespace kxtest
