@@ -5,32 +5,48 @@
 #include "BenchSupport.h"
 
 #include <cmath>
+#include <fstream>
 
 namespace {
 
 using namespace kxbench;
 
+// User and system time of a thread of this process, by its kernel id.
+std::int64_t CpuNs(pid_t tid) {
+    // The clock id pthread_getcpuclockid makes for a thread, from its kernel id.
+    const clockid_t clock = static_cast<clockid_t>((~static_cast<unsigned>(tid) << 3) | 6);
+    timespec t;
+    if (clock_gettime(clock, &t) != 0) return -1;
+    return static_cast<std::int64_t>(t.tv_sec) * 1000000000 + t.tv_nsec;
+}
+
+// Each pass ends in one sleep, the worker's only voluntary switch.
+long VoluntarySwitches(pid_t tid) {
+    std::ifstream status("/proc/self/task/" + std::to_string(tid) + "/status");
+    const std::string key = "voluntary_ctxt_switches:";
+    for (std::string line; std::getline(status, line);) {
+        if (line.compare(0, key.size(), key) == 0) return std::stol(line.substr(key.size()));
+    }
+    return -1;
+}
+
 void WorkerCpu(benchmark::State& state, bool fastReads) {
     RunningChannel running(8, 8, fastReads);
-    const TaskClock& worker = running.Worker();
-    if (!worker.Valid()) {
+    if (running.worker == 0) {
         state.SkipWithError("the worker thread was not found");
         return;
     }
     SleepMs(60);  // past the first passes
     double cpuNs = 0, wallNs = 0, passes = 0;
     for (auto _ : state) {
-        const long s0 = worker.VoluntarySwitches();
-        const std::int64_t c0 = worker.CpuNs();
-        const std::int64_t w0 = NowNs();
+        const long s0 = VoluntarySwitches(running.worker);
+        const std::int64_t c0 = CpuNs(running.worker), w0 = NowNs();
         SleepMs(Seconds(3.0) * 1e3);
-        const long s1 = worker.VoluntarySwitches();
-        const std::int64_t c1 = worker.CpuNs();
-        const std::int64_t w1 = NowNs();
+        const long s1 = VoluntarySwitches(running.worker);
+        const std::int64_t c1 = CpuNs(running.worker), w1 = NowNs();
         state.SetIterationTime(static_cast<double>(w1 - w0) / 1e9);
         cpuNs += static_cast<double>(c1 - c0);
         wallNs += static_cast<double>(w1 - w0);
-        // Each pass ends in one sleep, the worker's only voluntary switch.
         passes += static_cast<double>(s1 - s0);
     }
     state.counters["cpu_percent"] = 100.0 * cpuNs / wallNs;
@@ -38,32 +54,19 @@ void WorkerCpu(benchmark::State& state, bool fastReads) {
     state.counters["passes"] = passes;
 }
 
-int Register() {
-    for (bool fast : {true, false}) {
-        benchmark::RegisterBenchmark(fast ? "WorkerCpu/open:8/reads:fast" : "WorkerCpu/open:8/reads:simulated",
-                                     [fast](benchmark::State& s) { WorkerCpu(s, fast); })
-            ->Iterations(1)
-            ->UseManualTime()
-            ->Unit(benchmark::kMillisecond)
-            ->Repetitions(Reps(5));
-    }
-    return 0;
-}
-
-const int registered = Register();
-
-void Summarize(const Results& r, std::vector<Row>& rows) {
+const bool registered = [] {
     for (const char* reads : {"fast", "simulated"}) {
         const std::string name = std::string("WorkerCpu/open:8/reads:") + reads;
-        if (!r.Has(name)) continue;
-        const double percent = r.Median(name, "cpu_percent");
-        rows.push_back({Format("3. Worker CPU, 8 open suits, %s reads", reads),
-                        Format("%.3f %% of one core (max of runs %.3f %%; %.1f us per pass)", percent,
-                               r.Max(name, "cpu_percent"), r.Median(name, "cpu_per_pass_us")),
-                        "< 0.5 % of one core", Verdict(percent < 0.5)});
+        const bool fast = reads[0] == 'f';
+        Bench(name, [fast](benchmark::State& s) { WorkerCpu(s, fast); }, 5);
+        Figure(Format("3. Worker CPU, 8 open suits, %s reads", reads), "< 0.5 % of one core", [=](const Results& r) {
+            const double percent = r.Median(name, "cpu_percent");
+            return Measured{Format("%.3f %% of one core (max of runs %.3f %%; %.1f us per pass)", percent,
+                                   r.Max(name, "cpu_percent"), r.Median(name, "cpu_per_pass_us")),
+                            percent < 0.5};
+        });
     }
-}
-
-const int summarized = RegisterSummary(30, Summarize);
+    return true;
+}();
 
 }  // namespace
