@@ -2,7 +2,6 @@
 
 #include "host/EngineInterface.h"
 
-#include <dirent.h>
 #include <sys/mman.h>
 #include <time.h>
 #include <unistd.h>
@@ -44,11 +43,11 @@ double Quantile(std::vector<double>& values, double fraction) {
     return values[std::clamp<std::size_t>(rank, 1, values.size()) - 1];
 }
 
-pthread_mutex_t* NewDriverKindMutex(bool shared) {
-    void* memory = shared ? mmap(nullptr, sizeof(pthread_mutex_t), PROT_READ | PROT_WRITE,
-                                 MAP_SHARED | MAP_ANONYMOUS, -1, 0)
-                          : new pthread_mutex_t;
-    auto* mutex = static_cast<pthread_mutex_t*>(memory);
+pthread_mutex_t* DriverKindMutex(bool shared) {
+    static pthread_mutex_t* made[2] = {};
+    if (made[shared] != nullptr) return made[shared];
+    auto* mutex = static_cast<pthread_mutex_t*>(
+        mmap(nullptr, sizeof(pthread_mutex_t), PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS, -1, 0));
     pthread_mutexattr_t a;
     pthread_mutexattr_init(&a);
     pthread_mutexattr_settype(&a, PTHREAD_MUTEX_RECURSIVE);
@@ -56,32 +55,15 @@ pthread_mutex_t* NewDriverKindMutex(bool shared) {
     if (shared) pthread_mutexattr_setpshared(&a, PTHREAD_PROCESS_SHARED);
     pthread_mutex_init(mutex, &a);
     pthread_mutexattr_destroy(&a);
-    return mutex;
-}
-
-static std::vector<pid_t> ThreadIds() {
-    std::vector<pid_t> ids;
-    DIR* dir = opendir("/proc/self/task");
-    if (dir == nullptr) return ids;
-    while (dirent* entry = readdir(dir)) {
-        if (entry->d_name[0] != '.') ids.push_back(std::atoi(entry->d_name));
-    }
-    closedir(dir);
-    std::sort(ids.begin(), ids.end());
-    return ids;
+    return made[shared] = mutex;
 }
 
 RunningChannel::RunningChannel(int suits, int open, bool fastReads) {
     KestrionSim::Reset();
     KestrionSim::SetSuitCount(suits);
     KestrionSim::SetFastReads(fastReads);
-    const std::vector<pid_t> before = ThreadIds();
     channel.Connect(open > 0 ? 0 : -1);
     for (int k = 1; k < open; ++k) channel.Connect(k);
-    std::vector<pid_t> started;
-    const std::vector<pid_t> after = ThreadIds();
-    std::set_difference(after.begin(), after.end(), before.begin(), before.end(), std::back_inserter(started));
-    if (started.size() == 1) worker = started[0];
     for (int k = 0; k < open; ++k) {
         Frame frame{};
         const std::int64_t end = NowNs() + 2000000000;
@@ -95,33 +77,30 @@ RunningChannel::~RunningChannel() {
     KestrionSim::Reset();
 }
 
-benchmark::internal::Benchmark* Bench(const std::string& name, std::function<void(benchmark::State&)> body,
-                                      int reps, double minSeconds) {
+static benchmark::internal::Benchmark* Register(const std::string& name, int reps,
+                                                std::function<void(benchmark::State&)> body) {
     auto* b = benchmark::RegisterBenchmark(name.c_str(), [body](benchmark::State& s) { body(s); });
-    b->Repetitions(Quick() ? std::min(reps, std::max(2, reps / 4)) : reps);
-    if (minSeconds > 0) return b->MinTime(Seconds(minSeconds));
-    return b->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
+    return b->Repetitions(Quick() ? std::min(reps, std::max(2, reps / 4)) : reps);
 }
 
-std::vector<double> Results::Values(const std::string& name, const std::string& what) const {
-    std::vector<double> values;
-    for (const auto& repetition : runs.at(name)) {
-        if (repetition.count(what) != 0) values.push_back(repetition.at(what));
-    }
-    return values;
+void Bench(const std::string& name, int reps, std::function<void(benchmark::State&)> body) {
+    Register(name, reps, std::move(body))->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
+}
+
+void Loop(const std::string& name, int reps, double seconds, std::function<void(benchmark::State&)> body) {
+    Register(name, reps, std::move(body))->MinTime(Seconds(seconds));
 }
 
 double Results::Median(const std::string& name, const std::string& what) const {
-    std::vector<double> v = Values(name, what);
+    std::vector<double> v = runs.at(name).at(what);
     const std::size_t n = v.size();
-    if (n == 0) return NAN;
     std::sort(v.begin(), v.end());
     return n % 2 == 1 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2;
 }
 
 double Results::Max(const std::string& name, const std::string& what) const {
-    std::vector<double> v = Values(name, what);
-    return v.empty() ? NAN : *std::max_element(v.begin(), v.end());
+    const std::vector<double>& v = runs.at(name).at(what);
+    return *std::max_element(v.begin(), v.end());
 }
 
 struct Row {
@@ -161,9 +140,9 @@ public:
             if (run.run_type != Run::RT_Iteration || run.error_occurred) continue;
             std::string name = run.run_name.function_name;
             if (!run.run_name.args.empty()) name += "/" + run.run_name.args;
-            auto& repetition = results.runs[name].emplace_back();
-            repetition["time"] = run.real_accumulated_time * 1e9 / static_cast<double>(run.iterations);
-            for (const auto& counter : run.counters) repetition[counter.first] = counter.second.value;
+            auto& values = results.runs[name];
+            values["time"].push_back(run.real_accumulated_time * 1e9 / static_cast<double>(run.iterations));
+            for (const auto& counter : run.counters) values[counter.first].push_back(counter.second.value);
         }
     }
 };
@@ -192,23 +171,19 @@ int main(int argc, char** argv) {
     std::vector<Row>& rows = Rows();
     std::stable_sort(rows.begin(), rows.end(),
                      [](const Row& a, const Row& b) { return std::atoi(a.name.c_str()) < std::atoi(b.name.c_str()); });
+    // One line a figure, which scripts/bench.sh gathers into one table.
     const char* path = std::getenv("KX_BENCH_TABLE");
     FILE* table = path != nullptr ? std::fopen(path, "a") : nullptr;
+    if (table == nullptr) table = stdout;
     for (const Row& row : rows) {
-        Measured m;
         try {
-            m = row.measure(reporter.results);
-        } catch (const std::out_of_range&) {
-            continue;  // filtered out
-        }
-        const char* verdict = !m.met ? "-" : *m.met ? "met" : "MISSED";
-        std::printf("%s | %s | %s | %s%s%s\n", row.name.c_str(), m.text.c_str(), row.target.c_str(), verdict,
-                    m.note.empty() ? "" : ": ", m.note.c_str());
-        if (table != nullptr) {
+            const Measured m = row.measure(reporter.results);
+            const char* verdict = !m.met ? "-" : *m.met ? "met" : "MISSED";
             std::fprintf(table, "%s\t%s\t%s\t%s\t%s\n", row.name.c_str(), m.text.c_str(), row.target.c_str(), verdict,
                          m.note.c_str());
+        } catch (const std::out_of_range&) {
+            // its benchmark did not run (filtered out)
         }
     }
-    if (table != nullptr) std::fclose(table);
     return 0;
 }

@@ -4,7 +4,7 @@
 //
 // A figure with a target, in a benchmark file:
 //   const bool registered = [] {
-//       Bench("Thing", Thing, 12, 0.2);
+//       Loop("Thing", 12, 0.2, Thing);
 //       Figure("7. Thing, median", "< 5 us", [](const Results& r) {
 //           const double ns = r.Median("Thing");
 //           return Measured{Format("%.1f us", ns / 1e3), ns < 5000};
@@ -19,7 +19,6 @@
 
 #include <benchmark/benchmark.h>
 #include <pthread.h>
-#include <sys/types.h>
 
 #include <cstdint>
 #include <functional>
@@ -39,9 +38,10 @@ double Seconds(double full);
 // Nearest rank; sorts `values`. NaN for none.
 double Quantile(std::vector<double>& values, double fraction);
 
-// A mutex of the driver mutex's kind (robust, recursive); when `shared`,
-// process-shared in a shared mapping, as the driver's own is.
-pthread_mutex_t* NewDriverKindMutex(bool shared);
+// A mutex of the driver mutex's kind (robust, recursive), in a shared
+// mapping; process-shared when `shared`, as the driver's own is. One of each
+// kind, made on first use.
+pthread_mutex_t* DriverKindMutex(bool shared);
 
 // `suits` suits, the first `open` of them connected, each with its first
 // sample read. With `open` 0 the driver runs and reads nothing.
@@ -49,25 +49,23 @@ struct RunningChannel {
     RunningChannel(int suits, int open, bool fastReads);
     ~RunningChannel();
     KestrionUnique channel;
-    pid_t worker = 0;  // its kernel thread id; 0 if not found
 };
 
-// Repeated `reps` times (fewer when quick). With `minSeconds` 0, each
-// repetition is one iteration whose time the body sets, in ms; otherwise the
-// library times as many iterations as fill `minSeconds`.
-benchmark::internal::Benchmark* Bench(const std::string& name, std::function<void(benchmark::State&)> body,
-                                      int reps, double minSeconds = 0);
+// Repeated `reps` times (fewer when quick), each repetition one iteration
+// whose time the body sets (SetIterationTime), shown in ms.
+void Bench(const std::string& name, int reps, std::function<void(benchmark::State&)> body);
+// Repeated `reps` times, each repetition as many iterations as fill
+// `seconds`, timed by the library.
+void Loop(const std::string& name, int reps, double seconds, std::function<void(benchmark::State&)> body);
 
 // Every repetition of every benchmark that ran: "time" (ns per iteration)
-// and the counters. Asking for a benchmark that did not run throws
-// std::out_of_range, which leaves the figure out of the table.
-class Results {
-public:
-    std::map<std::string, std::vector<std::map<std::string, double>>> runs;
-    std::vector<double> Values(const std::string& name, const std::string& what) const;
+// and the counters, by benchmark and counter. Asking for one that did not
+// run throws std::out_of_range, which leaves the figure out of the table.
+struct Results {
+    std::map<std::string, std::map<std::string, std::vector<double>>> runs;
     double Median(const std::string& name, const std::string& what = "time") const;
     double Max(const std::string& name, const std::string& what = "time") const;
-    std::size_t Repetitions(const std::string& name) const { return runs.at(name).size(); }
+    std::size_t Repetitions(const std::string& name) const { return runs.at(name).at("time").size(); }
 };
 
 struct Measured {

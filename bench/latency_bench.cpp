@@ -94,11 +94,12 @@ void Stop(benchmark::State& state, bool hung) {
     std::uniform_real_distribution<double> phase(0.0, 50.0);
     for (auto _ : state) {
         RunningChannel running(8, 8, false);
-        if (!hung) SleepMs(phase(random));
-        else KestrionSim::HangReads(0);
-        if (hung && !KestrionSim::WaitForWaitingRead(0, 2000)) {
-            state.SkipWithError("the read of suit 0 did not hang");
-            break;
+        if (!hung) {
+            SleepMs(phase(random));
+        } else {
+            KestrionSim::HangReads(0);
+            if (!KestrionSim::WaitForWaitingRead(0, 2000))
+                return state.SkipWithError("the read of suit 0 did not hang");
         }
         const std::int64_t t0 = NowNs();
         running.channel.Reset();
@@ -113,7 +114,7 @@ std::string Stops(const Results& r, const char* name) {
 
 const bool registered = [] {
     const char* age = "FrameAge/open:8";
-    Bench(age, FrameAge, 3);
+    Bench(age, 3, FrameAge);
     Figure("4. Frame age, 8 open suits", "-", [=](const Results& r) {
         return Measured{Format("median %.1f ms, max %.1f ms", r.Median(age, "age_p50_ms"), r.Max(age, "age_max_ms"))};
     });
@@ -128,11 +129,11 @@ const bool registered = [] {
                                r.Max(age, "getdata_max_us")),
                         stale == 0};
     });
-    Bench("Stop/normal", [](benchmark::State& s) { Stop(s, false); }, 30);
+    Bench("Stop/normal", 30, [](benchmark::State& s) { Stop(s, false); });
     Figure("5. Stop (Reset), normal worker, 8 suits", "median < 30 ms", [](const Results& r) {
         return Measured{Stops(r, "Stop/normal"), r.Median("Stop/normal") / 1e6 < 30};
     });
-    Bench("Stop/hung-read", [](benchmark::State& s) { Stop(s, true); }, 8);
+    Bench("Stop/hung-read", 8, [](benchmark::State& s) { Stop(s, true); });
     Figure("5. Stop (Reset), GyroRead never returns", "< 550 ms", [](const Results& r) {
         return Measured{Stops(r, "Stop/hung-read"), r.Max("Stop/hung-read") / 1e6 < 550};
     });

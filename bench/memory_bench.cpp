@@ -121,7 +121,7 @@ size_t WorkerStack() {
 double M(const Results& r, const char* counter) { return r.Median("Memory", counter); }
 
 const bool registered = [] {
-    Bench("Memory", Memory, 1);
+    Bench("Memory", 1, Memory);
     Figure("6. Heap per suit record (record, frame mutex, list slot)", "-", [](const Results& r) {
         return Measured{Format("%.0f B in %.0f blocks (sizeof(SuitRecord) %zu B)", M(r, "record_bytes"),
                                M(r, "record_blocks"), sizeof(SuitRecord))};

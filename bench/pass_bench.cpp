@@ -27,13 +27,11 @@
 
 #include <dlfcn.h>
 #include <pthread.h>
-#include <sys/mman.h>
 #include <time.h>
 
 #include <algorithm>
 #include <atomic>
 #include <cmath>
-#include <thread>
 #if defined(__x86_64__) || defined(__i386__)
 #include <x86intrin.h>
 #endif
@@ -59,6 +57,17 @@ inline std::uint64_t Ticks() {
 #else
     return static_cast<std::uint64_t>(kxbench::NowNs());
 #endif
+}
+
+// The counter's rate, measured once against the monotonic clock.
+double TicksPerNs() {
+    static const double rate = [] {
+        const std::uint64_t tick0 = Ticks();
+        const std::int64_t ns0 = kxbench::NowNs();
+        kxbench::SleepMs(200);
+        return static_cast<double>(Ticks() - tick0) / static_cast<double>(kxbench::NowNs() - ns0);
+    }();
+    return rate;
 }
 
 inline void Mark(Kind kind) {
@@ -111,25 +120,19 @@ double StampTicks() {
 }
 
 void PollingPass(benchmark::State& state, int open) {
-    const double stampTicks = StampTicks();
-    std::uint64_t tick0 = 0, tick1 = 0;
-    std::int64_t ns0 = 0, ns1 = 0;
+    const double stampTicks = StampTicks(), ticksPerNs = TicksPerNs();
     {
         RunningChannel running(std::max(open, 1), open, true);
         SleepMs(60);  // past the first passes
         for (auto _ : state) {
             used = 0;
-            tick0 = Ticks();
-            ns0 = NowNs();
+            const std::int64_t ns0 = NowNs();
             recording = true;
             SleepMs(Seconds(2.0) * 1e3);
             recording = false;
-            tick1 = Ticks();
-            ns1 = NowNs();
-            state.SetIterationTime(static_cast<double>(ns1 - ns0) / 1e9);
+            state.SetIterationTime(static_cast<double>(NowNs() - ns0) / 1e9);
         }
     }  // the worker has ended: its stamps are all in
-    const double ticksPerNs = static_cast<double>(tick1 - tick0) / static_cast<double>(ns1 - ns0);
     std::vector<double> readsNs, beyondNs, fixedNs, betweenNs;
     double heldUp = 0;
     // Whole passes only: a wake-up, exactly `open` reads, the next sleep.
@@ -162,43 +165,34 @@ void PollingPass(benchmark::State& state, int open) {
     if (open > 1) state.counters["between_ns"] = Quantile(betweenNs, 0.5);
 }
 
-// The floor of a pass: a thread that wakes from the same 25 ms sleep, takes
+// The floor of a pass: this thread wakes from the same 25 ms sleep, takes
 // and releases a mutex of the driver mutex's kind and reads the clock for
 // its next deadline, timed from its wake-up to its next sleep; and the same
 // lock and unlock with nothing between them (warm).
 void PassFloor(benchmark::State& state) {
-    pthread_mutex_t* mutex = NewDriverKindMutex(true);
+    pthread_mutex_t* mutex = DriverKindMutex(true);
     std::vector<double> cold, warm;
-    double ticksPerNs = 1;
     for (auto _ : state) {
-        const std::uint64_t tick0 = Ticks();
         const std::int64_t ns0 = NowNs();
-        std::thread sleeper([&] {
-            for (int i = 0; i < static_cast<int>(Seconds(2.0) / 0.025); ++i) {
-                const timespec pause{0, 25000000};
-                realSleep(CLOCK_MONOTONIC, 0, &pause, nullptr);
-                const std::uint64_t woke = Ticks();
-                pthread_mutex_lock(mutex);
-                pthread_mutex_unlock(mutex);
-                timespec next;
-                clock_gettime(CLOCK_MONOTONIC, &next);
-                benchmark::DoNotOptimize(next);
-                cold.push_back(static_cast<double>(Ticks() - woke));
-                const std::uint64_t t0 = Ticks();
-                pthread_mutex_lock(mutex);
-                pthread_mutex_unlock(mutex);
-                warm.push_back(static_cast<double>(Ticks() - t0));
-            }
-        });
-        sleeper.join();
-        const std::int64_t ns1 = NowNs();
-        ticksPerNs = static_cast<double>(Ticks() - tick0) / static_cast<double>(ns1 - ns0);
-        state.SetIterationTime(static_cast<double>(ns1 - ns0) / 1e9);
+        for (int i = 0; i < static_cast<int>(Seconds(2.0) / 0.025); ++i) {
+            const timespec pause{0, 25000000};
+            realSleep(CLOCK_MONOTONIC, 0, &pause, nullptr);
+            const std::uint64_t woke = Ticks();
+            pthread_mutex_lock(mutex);
+            pthread_mutex_unlock(mutex);
+            timespec next;
+            clock_gettime(CLOCK_MONOTONIC, &next);
+            benchmark::DoNotOptimize(next);
+            cold.push_back(static_cast<double>(Ticks() - woke));
+            const std::uint64_t t0 = Ticks();
+            pthread_mutex_lock(mutex);
+            pthread_mutex_unlock(mutex);
+            warm.push_back(static_cast<double>(Ticks() - t0));
+        }
+        state.SetIterationTime(static_cast<double>(NowNs() - ns0) / 1e9);
     }
-    state.counters["cold_ns"] = Quantile(cold, 0.5) / ticksPerNs;
-    state.counters["warm_ns"] = Quantile(warm, 0.5) / ticksPerNs;
-    pthread_mutex_destroy(mutex);
-    munmap(mutex, sizeof(pthread_mutex_t));
+    state.counters["cold_ns"] = Quantile(cold, 0.5) / TicksPerNs();
+    state.counters["warm_ns"] = Quantile(warm, 0.5) / TicksPerNs();
 }
 
 // Why a pass over a few suits costs microseconds per suit.
@@ -210,35 +204,35 @@ const char* const kColdPass =
 std::string Pass(int open) { return "PollingPass/open:" + std::to_string(open); }
 
 const bool registered = [] {
-    Bench("PassFloor", PassFloor, 5);
+    Bench("PassFloor", 5, PassFloor);
     Figure("2. Pass floor: wake-up from a 25 ms sleep + lock + unlock", "-", [](const Results& r) {
-        return Measured{Format("%.1f us (the same lock + unlock, warm: %.0f ns)", r.Median("PassFloor", "cold_ns") / 1e3,
-                               r.Median("PassFloor", "warm_ns"))};
+        return Measured{Format("%.1f us (the same lock + unlock, warm: %.0f ns)",
+                               r.Median("PassFloor", "cold_ns") / 1e3, r.Median("PassFloor", "warm_ns"))};
     });
-    Bench(Pass(0), [](benchmark::State& s) { PollingPass(s, 0); }, 5);
+    Bench(Pass(0), 5, [](benchmark::State& s) { PollingPass(s, 0); });
     Figure("2. Pass, fixed cost: wake-up, driver lock + unlock", "-", [](const Results& r) {
         const double fixed = r.Median(Pass(0), "fixed_ns");
         return Measured{Format("%.1f us = %.1f x pass floor (no suit open)", fixed / 1e3,
                                fixed / r.Median("PassFloor", "cold_ns"))};
     });
     for (int n : {1, 8, 64, 512}) {
-        Bench(Pass(n), [n](benchmark::State& s) { PollingPass(s, n); }, 5);
+        Bench(Pass(n), 5, [n](benchmark::State& s) { PollingPass(s, n); });
         Figure("2. Pass beyond GyroRead, " + Suits(n, "open suit"), "-", [n](const Results& r) {
             const double all = r.Median(Pass(n), "beyond_ns"), heldUp = r.Max(Pass(n), "held_up");
             const std::string split =
                 n == 1 ? ", 1 record" : Format(" + %d x %.0f ns between reads", n - 1, r.Median(Pass(n), "between_ns"));
-            std::string text = Format("%.1f us = %.0f ns/suit (fixed cost %.1f us%s; GyroRead %.0f ns)", all / 1e3,
-                                      all / n, r.Median(Pass(n), "fixed_ns") / 1e3, split.c_str(),
-                                      r.Median(Pass(n), "reads_ns") / n);
+            std::string text =
+                Format("%.1f us = %.0f ns/suit (fixed cost %.1f us%s; GyroRead %.0f ns)", all / 1e3, all / n,
+                       r.Median(Pass(n), "fixed_ns") / 1e3, split.c_str(), r.Median(Pass(n), "reads_ns") / n);
             if (heldUp > 0) text += Format("; %.0f passes held up by KestrionMutex", heldUp);
             return Measured{text, std::nullopt, all / n < 200 ? "" : kColdPass};
         });
     }
     Figure("2. Per suit between two reads (8 / 64 / 512 suits)", "-", [](const Results& r) {
         const double at8 = r.Median(Pass(8), "between_ns");
-        return Measured{Format("%.0f / %.0f / %.0f ns", at8, r.Median(Pass(64), "between_ns"),
-                               r.Median(Pass(512), "between_ns")),
-                        std::nullopt, at8 < 200 ? "" : kColdPass};
+        return Measured{
+            Format("%.0f / %.0f / %.0f ns", at8, r.Median(Pass(64), "between_ns"), r.Median(Pass(512), "between_ns")),
+            std::nullopt, at8 < 200 ? "" : kColdPass};
     });
     Figure("2. Pass cost per open suit beyond GyroRead (slope, 1 to 512 suits)", "< 200 ns/suit", [](const Results& r) {
         // Least squares: pass time beyond the reads = fixed + slope * N.
@@ -248,8 +242,9 @@ const bool registered = [] {
             k += 1, sx += n, sy += y, sxx += n * n, sxy += n * y;
         }
         const double slope = (k * sxy - sx * sy) / (k * sxx - sx * sx), fixed = (sy - slope * sx) / k;
-        return Measured{Format("%.0f ns/suit (least squares: %.1f us per pass + %.0f ns x N)", slope, fixed / 1e3, slope),
-                        slope < 200};
+        return Measured{
+            Format("%.0f ns/suit (least squares: %.1f us per pass + %.0f ns x N)", slope, fixed / 1e3, slope),
+            slope < 200};
     });
     // Linear (or better): a suit costs no more when there are more of them.
     Figure("2. Linearity: per suit at 512 / at 8 suits", "linear: <= 1.25", [](const Results& r) {
