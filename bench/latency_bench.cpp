@@ -98,8 +98,9 @@ void Stop(benchmark::State& state, bool hung) {
             SleepMs(phase(random));
         } else {
             KestrionSim::HangReads(0);
-            if (!KestrionSim::WaitForWaitingRead(0, 2000))
+            if (!KestrionSim::WaitForWaitingRead(0, 2000)) {
                 return state.SkipWithError("the read of suit 0 did not hang");
+            }
         }
         const std::int64_t t0 = NowNs();
         running.channel.Reset();
