@@ -1,7 +1,16 @@
-// What the benchmark programs share: a channel on the scripted suit library
-// with its worker found by thread id, the worker's CPU clock and sleep count,
-// a latency histogram, and the summary table that sets every figure beside
-// its target once all benchmarks have run.
+// What the benchmark programs share: clocks, a running channel on the
+// scripted suit library, and the registration of benchmarks and of the
+// figures that set their results beside a target once all have run.
+//
+// A figure with a target, in a benchmark file:
+//   const bool registered = [] {
+//       Loop("Thing", 12, 0.2, Thing);
+//       Figure("7. Thing, median", "< 5 us", [](const Results& r) {
+//           const double ns = r.Median("Thing");
+//           return Measured{Format("%.1f us", ns / 1e3), ns < 5000};
+//       });
+//       return true;
+//   }();
 #pragma once
 
 #include "driver/Frame.h"
@@ -9,10 +18,12 @@
 #include "plugin/KestrionUnique.h"
 
 #include <benchmark/benchmark.h>
-#include <sys/types.h>
+#include <pthread.h>
 
 #include <cstdint>
+#include <functional>
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -21,114 +32,55 @@ namespace kxbench {
 // Monotonic clock, nanoseconds.
 std::int64_t NowNs();
 void SleepMs(double ms);
-
-// KX_BENCH_QUICK=1 shortens every run (a smoke test of the programs, not
-// figures to quote).
-bool Quick();
-int Reps(int full);
+// KX_BENCH_QUICK=1 shortens every run: a smoke test, not figures to quote.
 double Seconds(double full);
 
-// A kernel thread of this process, looked at from another thread.
-class TaskClock {
-public:
-    TaskClock() = default;
-    explicit TaskClock(pid_t tid) : tid_(tid) {}
-    bool Valid() const { return tid_ > 0; }
-    pid_t Tid() const { return tid_; }
-    // The thread's CPU time (user and system), nanoseconds.
-    std::int64_t CpuNs() const;
-    // How often the thread gave up the CPU of its own accord (each of the
-    // worker's sleeps is one; an uncontended pass never blocks).
-    long VoluntarySwitches() const;
-
-private:
-    pid_t tid_ = 0;
-};
-
-std::vector<pid_t> ThreadIds();
-
-// A channel connected to the scripted suit library: `suits` suits, the first
-// `open` of them connected, each with its first sample read. With `open` 0
-// the driver runs and reads nothing.
-class RunningChannel {
-public:
-    RunningChannel(int suits, int open, bool fastReads);
-    ~RunningChannel();
-    RunningChannel(const RunningChannel&) = delete;
-    RunningChannel& operator=(const RunningChannel&) = delete;
-
-    KestrionUnique& Channel() { return channel_; }
-    const TaskClock& Worker() const { return worker_; }
-    // Waits until the suit's frame holds a sample (the worker read it).
-    bool WaitForSample(int suit, int timeoutMs = 2000);
-
-private:
-    KestrionUnique channel_;
-    TaskClock worker_;
-};
-
-// Latencies in nanoseconds: exact below 16 us, within 1/128 above.
-class Histogram {
-public:
-    Histogram();
-    void Add(std::int64_t ns) {
-        if (ns < 0) ns = 0;
-        ++counts_[Bucket(ns)];
-        ++total_;
-        if (ns > max_) max_ = ns;
-    }
-    // The smallest value with at least `fraction` of the samples at or below it.
-    double Quantile(double fraction) const;
-    std::int64_t Max() const { return max_; }
-    std::uint64_t Count() const { return total_; }
-
-private:
-    static constexpr int kExactBits = 14;
-    static constexpr int kSubBits = 7;
-    static std::size_t Bucket(std::int64_t ns);
-    static double BucketValue(std::size_t bucket);
-    std::vector<std::uint64_t> counts_;
-    std::uint64_t total_ = 0;
-    std::int64_t max_ = 0;
-};
-
-// Quantile of a sample set (nearest rank); `values` is sorted in place.
+// Nearest rank; sorts `values`. NaN for none.
 double Quantile(std::vector<double>& values, double fraction);
 
-// Every repetition of every benchmark of the run, by name.
-class Results {
-public:
-    struct Sample {
-        double timeNs = 0;  // real (or manual) time per iteration
-        std::map<std::string, double> counters;
-    };
-    void Add(const std::string& name, const Sample& sample) { runs_[name].push_back(sample); }
-    bool Has(const std::string& name) const { return runs_.count(name) != 0; }
-    // "time" or a counter's name, one value per repetition.
-    std::vector<double> Values(const std::string& name, const std::string& what) const;
-    double Median(const std::string& name, const std::string& what) const;
-    double Max(const std::string& name, const std::string& what) const;
-    std::size_t Repetitions(const std::string& name) const;
+// A mutex of the driver mutex's kind (robust, recursive), in a shared
+// mapping; process-shared when `shared`, as the driver's own is. One of each
+// kind, made on first use.
+pthread_mutex_t* DriverKindMutex(bool shared);
 
-private:
-    std::map<std::string, std::vector<Sample>> runs_;
+// `suits` suits, the first `open` of them connected, each with its first
+// sample read. With `open` 0 the driver runs and reads nothing.
+struct RunningChannel {
+    RunningChannel(int suits, int open, bool fastReads);
+    ~RunningChannel();
+    KestrionUnique channel;
 };
 
-struct Row {
-    std::string figure;
-    std::string measured;
-    std::string target;
-    // "met", "MISSED", or "-" for a figure without a target.
-    std::string verdict;
-    // Why a figure misses its target, when the cause is known; printed under the table.
+// Repeated `reps` times (fewer when quick), each repetition one iteration
+// whose time the body sets (SetIterationTime), shown in ms.
+void Bench(const std::string& name, int reps, std::function<void(benchmark::State&)> body);
+// Repeated `reps` times, each repetition as many iterations as fill
+// `seconds`, timed by the library.
+void Loop(const std::string& name, int reps, double seconds, std::function<void(benchmark::State&)> body);
+
+// Every repetition of every benchmark that ran: "time" (ns per iteration)
+// and the counters, by benchmark and counter. Asking for one that did not
+// run throws std::out_of_range, which leaves the figure out of the table.
+struct Results {
+    std::map<std::string, std::map<std::string, std::vector<double>>> runs;
+    double Median(const std::string& name, const std::string& what = "time") const;
+    double Max(const std::string& name, const std::string& what = "time") const;
+    std::size_t Repetitions(const std::string& name) const { return runs.at(name).at("time").size(); }
+};
+
+struct Measured {
+    std::string text;
+    std::optional<bool> met = {};  // none for a figure without a target
+    // Why the figure misses its target, when the cause is known.
     std::string note = {};
 };
 
-typedef void (*Summary)(const Results& results, std::vector<Row>& rows);
-// Summaries run in `order` once every benchmark has run.
-int RegisterSummary(int order, Summary summary);
+// A row of the table: figures are ordered by the number their name starts
+// with, then as registered.
+void Figure(const std::string& name, const std::string& target, std::function<Measured(const Results&)> measure);
 
 std::string Format(const char* format, ...) __attribute__((format(printf, 1, 2)));
-std::string Verdict(bool met);
+// "1 suit", "16 suits"
+std::string Suits(int n, const char* what = "suit");
 
 }  // namespace kxbench

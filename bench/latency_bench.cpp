@@ -23,10 +23,7 @@ using namespace kxbench;
 
 constexpr int kAgeSuits = 8;
 
-std::mt19937& Random() {
-    static std::mt19937 random(20240611u);
-    return random;
-}
+std::mt19937 random(20240611u);
 
 struct Look {
     std::uint32_t number = 0;
@@ -36,7 +33,6 @@ struct Look {
 
 void FrameAge(benchmark::State& state) {
     RunningChannel running(kAgeSuits, kAgeSuits, false);
-    KestrionUnique& channel = running.Channel();
     std::uniform_real_distribution<double> pause(0.2, 1.8);
     std::vector<double> ages, periods;
     double longestCall = 0;
@@ -55,13 +51,12 @@ void FrameAge(benchmark::State& state) {
     };
 
     for (auto _ : state) {
-        const std::int64_t end = NowNs() + static_cast<std::int64_t>(Seconds(4.0) * 1e9);
-        const std::int64_t begin = NowNs();
+        const std::int64_t begin = NowNs(), end = begin + static_cast<std::int64_t>(Seconds(4.0) * 1e9);
         int suit = 0;
         while (NowNs() < end) {
             Frame frame;
             const long long t0 = KestrionSim::NowNs();
-            channel.GetData(suit, frame);
+            running.channel.GetData(suit, frame);
             const long long t1 = KestrionSim::NowNs();
             const long long produced = KestrionSim::ProducedAtNs(frame);
             if (produced >= 0) {
@@ -77,7 +72,7 @@ void FrameAge(benchmark::State& state) {
                 }
             }
             suit = (suit + 1) % kAgeSuits;
-            SleepMs(pause(Random()));
+            SleepMs(pause(random));
         }
         SleepMs(60);  // every suit's next sample exists now
         for (int s = 0; s < kAgeSuits; ++s) {
@@ -94,84 +89,56 @@ void FrameAge(benchmark::State& state) {
     state.counters["stale_looks"] = static_cast<double>(violations);
 }
 
-void StopNormal(benchmark::State& state) {
+// With `hung`, the read of suit 0 never returns.
+void Stop(benchmark::State& state, bool hung) {
     std::uniform_real_distribution<double> phase(0.0, 50.0);
     for (auto _ : state) {
         RunningChannel running(8, 8, false);
-        SleepMs(phase(Random()));
-        const std::int64_t t0 = NowNs();
-        running.Channel().Reset();
-        state.SetIterationTime(static_cast<double>(NowNs() - t0) / 1e9);
-    }
-}
-
-void StopHungRead(benchmark::State& state) {
-    for (auto _ : state) {
-        RunningChannel running(8, 8, false);
-        KestrionSim::HangReads(0);
-        if (!KestrionSim::WaitForWaitingRead(0, 2000)) {
-            state.SkipWithError("the read of suit 0 did not hang");
-            break;
+        if (!hung) {
+            SleepMs(phase(random));
+        } else {
+            KestrionSim::HangReads(0);
+            if (!KestrionSim::WaitForWaitingRead(0, 2000)) {
+                return state.SkipWithError("the read of suit 0 did not hang");
+            }
         }
         const std::int64_t t0 = NowNs();
-        running.Channel().Reset();
+        running.channel.Reset();
         state.SetIterationTime(static_cast<double>(NowNs() - t0) / 1e9);
     }
 }
 
-int Register() {
-    benchmark::RegisterBenchmark("FrameAge/open:8", FrameAge)
-        ->Iterations(1)
-        ->UseManualTime()
-        ->Unit(benchmark::kMillisecond)
-        ->Repetitions(Reps(3));
-    benchmark::RegisterBenchmark("Stop/normal", StopNormal)
-        ->Iterations(1)
-        ->UseManualTime()
-        ->Unit(benchmark::kMillisecond)
-        ->Repetitions(Reps(30));
-    benchmark::RegisterBenchmark("Stop/hung-read", StopHungRead)
-        ->Iterations(1)
-        ->UseManualTime()
-        ->Unit(benchmark::kMillisecond)
-        ->Repetitions(Reps(8));
-    return 0;
+std::string Stops(const Results& r, const char* name) {
+    return Format("median %.1f ms, max %.1f ms (%zu stops)", r.Median(name) / 1e6, r.Max(name) / 1e6,
+                  r.Repetitions(name));
 }
 
-const int registered = Register();
-
-void Summarize(const Results& r, std::vector<Row>& rows) {
-    if (r.Has("FrameAge/open:8")) {
-        const char* n = "FrameAge/open:8";
-        const double stale = r.Max(n, "stale_looks");
-        rows.push_back({"4. Frame age, 8 open suits",
-                        Format("median %.1f ms, max %.1f ms", r.Median(n, "age_p50_ms"), r.Max(n, "age_max_ms")), "-",
-                        "-"});
-        rows.push_back({"4. Period: 25 ms + pass + wake-up delay",
-                        Format("median %.2f ms, max %.2f ms", r.Median(n, "period_p50_ms"), r.Max(n, "period_max_ms")),
-                        "-", "-"});
-        rows.push_back({"4. Looks older than one period",
-                        Format("%.0f of %.0f (max age %.1f ms <= max period %.1f ms + GetData %.0f us)", stale,
-                               r.Median(n, "looks"), r.Max(n, "age_max_ms"), r.Max(n, "period_max_ms"),
-                               r.Max(n, "getdata_max_us")),
-                        "age <= 25 ms + pass + sched.", Verdict(stale == 0)});
-    }
-    if (r.Has("Stop/normal")) {
-        const double median = r.Median("Stop/normal", "time") / 1e6;
-        rows.push_back({"5. Stop (Reset), normal worker, 8 suits",
-                        Format("median %.1f ms, max %.1f ms (%zu stops)", median, r.Max("Stop/normal", "time") / 1e6,
-                               r.Repetitions("Stop/normal")),
-                        "median < 30 ms", Verdict(median < 30)});
-    }
-    if (r.Has("Stop/hung-read")) {
-        const double max = r.Max("Stop/hung-read", "time") / 1e6;
-        rows.push_back({"5. Stop (Reset), GyroRead never returns",
-                        Format("median %.1f ms, max %.1f ms (%zu stops)", r.Median("Stop/hung-read", "time") / 1e6, max,
-                               r.Repetitions("Stop/hung-read")),
-                        "< 550 ms", Verdict(max < 550)});
-    }
-}
-
-const int summarized = RegisterSummary(30, Summarize);
+const bool registered = [] {
+    const char* age = "FrameAge/open:8";
+    Bench(age, 3, FrameAge);
+    Figure("4. Frame age, 8 open suits", "-", [=](const Results& r) {
+        return Measured{Format("median %.1f ms, max %.1f ms", r.Median(age, "age_p50_ms"), r.Max(age, "age_max_ms"))};
+    });
+    Figure("4. Period: 25 ms + pass + wake-up delay", "-", [=](const Results& r) {
+        return Measured{
+            Format("median %.2f ms, max %.2f ms", r.Median(age, "period_p50_ms"), r.Max(age, "period_max_ms"))};
+    });
+    Figure("4. Looks older than one period", "age <= 25 ms + pass + sched.", [=](const Results& r) {
+        const double stale = r.Max(age, "stale_looks");
+        return Measured{Format("%.0f of %.0f (max age %.1f ms <= max period %.1f ms + GetData %.0f us)", stale,
+                               r.Median(age, "looks"), r.Max(age, "age_max_ms"), r.Max(age, "period_max_ms"),
+                               r.Max(age, "getdata_max_us")),
+                        stale == 0};
+    });
+    Bench("Stop/normal", 30, [](benchmark::State& s) { Stop(s, false); });
+    Figure("5. Stop (Reset), normal worker, 8 suits", "median < 30 ms", [](const Results& r) {
+        return Measured{Stops(r, "Stop/normal"), r.Median("Stop/normal") / 1e6 < 30};
+    });
+    Bench("Stop/hung-read", 8, [](benchmark::State& s) { Stop(s, true); });
+    Figure("5. Stop (Reset), GyroRead never returns", "< 550 ms", [](const Results& r) {
+        return Measured{Stops(r, "Stop/hung-read"), r.Max("Stop/hung-read") / 1e6 < 550};
+    });
+    return true;
+}();
 
 }  // namespace
