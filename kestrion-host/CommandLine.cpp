@@ -1,6 +1,7 @@
 #include "kestrion-host/CommandLine.h"
 
 #include "kestrion-host/Failure.h"
+#include "kestrion-host/OscSender.h"
 
 #include <CLI/CLI.hpp>
 
@@ -91,6 +92,15 @@ void AddSuitOptions(CLI::App* command, HostOptions* options, Switches* switches,
     command->add_option("--ignore-floor", switches->ignoreFloor, "Ignore floor mode")
         ->type_name("on|off")
         ->check(OnOff());
+    command
+        ->add_option("--osc", options->osc,
+                     OscSender::Available()
+                         ? "Also send the frames live to HOST:PORT in the VMC protocol over OSC, suit k to PORT+k "
+                           "(repeatable)"
+                         : "Send the frames over OSC (VMC): Linux only, not in this Windows program")
+        ->type_name("HOST:PORT")
+        ->allow_extra_args(false)
+        ->transform(CLI::Validator([](std::string& text) { return OscSender::CheckDestination(text); }, "", "osc"));
 }
 
 const char kFooter[] =

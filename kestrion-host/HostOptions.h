@@ -27,6 +27,7 @@ struct HostOptions {
     double seconds = -1;     // negative: until Ctrl-C
     bool force = false;
     std::string file;
+    std::vector<std::string> osc;  // numeric ADDRESS:PORT, one per --osc
     SuitSettings settings;
 };
 

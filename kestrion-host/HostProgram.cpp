@@ -4,6 +4,7 @@
 #include "kestrion-host/Failure.h"
 #include "kestrion-host/FrameClock.h"
 #include "kestrion-host/LiveView.h"
+#include "kestrion-host/OscSender.h"
 #include "kestrion-host/ProgressBar.h"
 #include "kestrion-host/Recording.h"
 #include "kestrion-host/SuitSession.h"
@@ -96,10 +97,12 @@ int HostProgram::Stream() {
     const double rate = options_.rate;
     long frames = -1;
     if (options_.seconds >= 0) frames = std::max(1L, static_cast<long>(std::ceil(options_.seconds * rate)));
+    OscSender osc(options_.osc, session.Suits(), rate);
     screen_.Print("Streaming " + SuitList(session.Suits()) + " at " + Number(rate) + " Hz " +
                   (frames < 0 ? "until Ctrl-C" : "for " + Number(options_.seconds) + " s"));
+    if (!osc.Description().empty()) screen_.Print(osc.Description());
     const bool complete = ReadFrames(
-        session, frames, [](const std::vector<Frame>&) {},
+        session, frames, [&osc](const std::vector<Frame>& read) { osc.Send(read); },
         [rate](long done) {
             char text[96];
             std::snprintf(text, sizeof text, "streaming at %g Hz: %.1f s (Ctrl-C stops)", rate, done / rate);
@@ -118,15 +121,20 @@ int HostProgram::Record() {
     if (!StartSuits(session)) throw Failure(kExitInterrupted, interrupted);
     const double rate = options_.rate, seconds = options_.seconds;
     const long frames = std::max(1L, std::lround(seconds * rate));
+    OscSender osc(options_.osc, session.Suits(), rate);
     Recording recording(options_.file, session.Suits(), rate, options_.force);
     recording.Open();
     std::string names;
     for (const std::string& name : recording.Names()) names += (names.empty() ? "" : ", ") + name;
     screen_.Print("Recording " + SuitList(session.Suits()) + " at " + Number(rate) + " Hz for " +
                   Number(frames / rate) + " s to " + names);
+    if (!osc.Description().empty()) screen_.Print(osc.Description());
     const ProgressBar bar(frames / rate, 30);
     const bool complete = ReadFrames(
-        session, frames, [&recording](const std::vector<Frame>& read) { recording.Add(read); },
+        session, frames, [&recording, &osc](const std::vector<Frame>& read) {
+            recording.Add(read);
+            osc.Send(read);
+        },
         [&bar, rate](long done) { return "recording " + bar.Text(done / rate); });
     if (!complete) throw Failure(kExitInterrupted, interrupted);
     recording.Commit();

@@ -14,8 +14,9 @@ set -euo pipefail
 packages=()
 for set in "$@"; do
   case "$set" in
-    native | try) packages+=(cmake ninja-build g++ googletest libbenchmark-dev libcli11-dev assimp-utils) ;;
-    bench) packages+=(cmake ninja-build g++ libbenchmark-dev libcli11-dev) ;;
+    native) packages+=(liblo-tools) ;&  # the tests' independent OSC receiver, then as try
+    try) packages+=(cmake ninja-build g++ googletest libbenchmark-dev libcli11-dev liblo-dev assimp-utils) ;;
+    bench) packages+=(cmake ninja-build g++ libbenchmark-dev libcli11-dev liblo-dev) ;;
     win32-build) packages+=(cmake ninja-build g++-mingw-w64-i686-posix googletest libcli11-dev) ;;
     win32) packages+=(cmake ninja-build g++-mingw-w64-i686-posix googletest libcli11-dev assimp-utils wine wine32:i386) ;;
     # Only the 64-bit loader: Debian's wine package would want 32-bit Wine.

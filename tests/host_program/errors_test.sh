@@ -42,6 +42,13 @@ expect_one_line_error 2 "ends in .bvh or .csv" "unknown recording format"
 host record
 expect_one_line_error 2 "FILE is required" "record without a file"
 grep -q '^plug-in: ' err.txt && fail "the suits started for a bad command line"
+# The Windows program has no OSC (no liblo there) and says so.
+if [[ $program == *.exe ]]; then
+  host stream --help
+  expect_in out.txt "Linux only" "stream --help on Windows"
+  host stream --osc 127.0.0.1:39539
+  expect_one_line_error 2 "--osc: OSC streaming is Linux only" "--osc on Windows"
+fi
 
 # A suit that does not exist is known only once the driver runs: exit 2,
 # after the channel was reset.

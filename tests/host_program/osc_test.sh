@@ -1,0 +1,116 @@
+#!/usr/bin/env bash
+# kestrion-host sends the suits live in the VMC protocol over OSC. Debian's
+# oscdump (liblo-tools) is the independent receiver: it catches two seconds
+# of a recording of two suits, suit k at PORT + k, and the bundles are
+# checked against the recording's CSV. Every packet goes to 127.0.0.1.
+source "$(dirname "$0")/lib.sh"
+
+# Bad destinations end the program before anything starts. A label of 64
+# characters fails the lookup without asking any name server.
+for value in 127.0.0.1 127.0.0.1:0 127.0.0.1:65536 "$(printf 'a%.0s' {1..64}).invalid:39539"; do
+  host stream --osc "$value"
+  expect_one_line_error 2 "--osc: " "--osc $value"
+  grep -q '^plug-in: ' err.txt && fail "--osc $value: the suits started"
+done
+
+# A receiver per suit; each line it prints is stamped with its arrival.
+pids=()
+stop_receivers() {
+  [ ${#pids[@]} -eq 0 ] || kill "${pids[@]}" 2>/dev/null
+  wait
+  pids=()
+}
+trap 'stop_receivers; rm -rf "$work"' EXIT
+start_receivers() {
+  local suit
+  for suit in 0 1; do
+    : >"dump$suit.txt"
+    (oscdump -L $((port + suit)) 2>/dev/null & echo $! >"oscdump$suit.pid"; wait) |
+      while IFS= read -r line; do echo "$EPOCHREALTIME $line"; done >>"dump$suit.txt" &
+    for _ in $(seq 50); do
+      oscsend 127.0.0.1 $((port + suit)) /ready
+      grep -q ' /ready ' "dump$suit.txt" && break
+      sleep 0.1
+    done
+    pids+=("$(cat "oscdump$suit.pid")")
+    grep -q ' /ready ' "dump$suit.txt" || return 1
+  done
+}
+for _ in 1 2 3; do
+  port=$((20000 + 2 * (RANDOM % 20000)))
+  start_receivers && break
+  stop_receivers
+done
+[ ${#pids[@]} -eq 2 ] || { fail "oscdump does not listen"; finish; }
+
+# stream sends too; a port nobody listens on (PORT + 2 + k) holds nothing up.
+host stream --seconds 0.3 --osc 127.0.0.1:$port --osc 127.0.0.1:$((port + 2))
+expect_exit 0 "stream with --osc"
+expect_in out.txt "Sending VMC over OSC: suit 0 to 127.0.0.1:$port and 127.0.0.1:$((port + 2)); suit 1 to" "stream"
+sleep 0.2
+for suit in 0 1; do
+  grep -q ' /VMC/Ext/T ' "dump$suit.txt" || fail "stream: nothing reached suit $suit's receiver"
+  : >"dump$suit.txt"
+done
+
+host record walk.csv --seconds 2 --osc 127.0.0.1:$port --osc 127.0.0.1:$((port + 2))
+expect_exit 0 "record with --osc"
+sleep 0.2
+stop_receivers
+
+# Per bundle: the root, each bone once, OK and the time, in quaternions of
+# length 1; the hips at the frame's place, in metres with X mirrored; one
+# bundle per frame, arriving at the read rate.
+for suit in 0 1; do
+  awk -v suit=$suit -v rate=40 '
+    function problem(text) { print "suit " suit ", bundle " bundles ": " text; bad = 1 }
+    function unit(  n) {
+      n = sqrt($9 * $9 + $10 * $10 + $11 * $11 + $12 * $12)
+      if ($4 != "sfffffff" || n < 0.99999 || n > 1.00001) problem("not a unit quaternion: " $0)
+    }
+    function far(a, b) { return a - b > 2e-5 || b - a > 2e-5 }
+    BEGIN {
+      bundles = 0  # a subscript: "" until set
+      split("Hips LeftUpperLeg LeftLowerLeg LeftFoot RightUpperLeg RightLowerLeg RightFoot Spine LeftShoulder " \
+            "LeftUpperArm LeftLowerArm LeftHand RightShoulder RightUpperArm RightLowerArm RightHand Neck Head", b, " ")
+      for (i in b) wanted["\"" b[i] "\""] = 1
+    }
+    FILENAME ~ /csv$/ { if (FNR > 1 && $3 == suit) { x[$1] = $4; y[$1] = $5; z[$1] = $6; frames++ } next }
+    $3 == "/VMC/Ext/Root/Pos" {
+      if (started) problem("no /VMC/Ext/T")
+      started = 1; bones = 0; ok = 0; split("", seen); arrival[bundles] = $1
+      if ($5 != "\"root\"") problem("root named " $5)
+      unit(); next
+    }
+    $3 == "/VMC/Ext/Bone/Pos" {
+      if (!($5 in wanted) || ($5 in seen)) problem("bone " $5 " unknown or twice")
+      seen[$5] = 1; bones++; unit()
+      if ($5 == "\"Hips\"") { hx = $6; hy = $7; hz = $8 }
+      next
+    }
+    $3 == "/VMC/Ext/OK" { ok = ($4 == "i" && $5 == 1); next }
+    $3 == "/VMC/Ext/T" {
+      k = int($5 * rate + 0.5)
+      if (!started || bones != 18 || !ok) problem(bones " bones, OK " ok)
+      if (k != bundles || !(k in x)) problem("time " $5)
+      else if (far(hx, -x[k] / 100) || far(hy, y[k] / 100) || far(hz, z[k] / 100))
+        problem("hips at " hx " " hy " " hz " m, the frame at " x[k] " " y[k] " " z[k] " cm")
+      bundles++; started = 0; next
+    }
+    { problem("unexpected: " $0) }
+    END {
+      if (frames != 80 || bundles != frames) problem(bundles " bundles for " frames " frames")
+      for (i = 1; i < bundles; i++) {  # the gaps between arrivals, sorted
+        g = arrival[i] - arrival[i - 1]
+        for (j = i - 1; j > 0 && gap[j] > g; j--) gap[j + 1] = gap[j]
+        gap[j + 1] = g
+      }
+      median = gap[int(bundles / 2)]; span = arrival[bundles - 1] - arrival[0]
+      if (median < 0.02 || median > 0.03 || span < 1.85 || span > 2.3)
+        problem("arrivals " median " s apart (median), over " span " s; expected 1/" rate " s, over 1.975 s")
+      exit bad
+    }' FS=, walk.csv FS=' ' "dump$suit.txt" >&2 || fail "what suit $suit's receiver caught"
+done
+rm -f walk.csv dump[01].txt oscdump[01].pid
+
+finish
