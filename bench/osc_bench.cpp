@@ -128,42 +128,24 @@ void Stream(benchmark::State& state) {
     state.counters["cpu_per_tick_us"] = cpuNs / ticks / 1e3;
 }
 
-int Register() {
+const bool registered = [] {
     for (bool bare : {false, true}) {
-        benchmark::RegisterBenchmark(bare ? "OscBundle/bare-send" : "OscBundle/encode-and-send",
-                                     [bare](benchmark::State& s) { Bundle(s, bare); })
-            ->Repetitions(Reps(12))
-            ->MinTime(Seconds(0.2));
-    }
-    benchmark::RegisterBenchmark("OscStream/suits:8/rate:40/destinations:2", Stream)
-        ->Iterations(1)
-        ->UseManualTime()
-        ->Unit(benchmark::kMillisecond)
-        ->Repetitions(Reps(5));
-    return 0;
-}
-
-const int registered = Register();
-
-void Summarize(const Results& r, std::vector<Row>& rows) {
-    if (r.Has("OscBundle/encode-and-send")) {
-        const double t = r.Median("OscBundle/encode-and-send", "time");
-        const double bare = r.Has("OscBundle/bare-send") ? r.Median("OscBundle/bare-send", "time") : NAN;
-        rows.push_back({"7. OSC bundle of one suit: encode (liblo) and send",
-                        Format("%.1f us = %.1f x a bare send of its %.0f bytes (%.1f us)", t / 1e3, t / bare,
-                               r.Median("OscBundle/encode-and-send", "bytes"), bare / 1e3),
-                        "-", "-"});
+        Loop(bare ? "OscBundle/bare-send" : "OscBundle/encode-and-send", 12, 0.2,
+             [bare](benchmark::State& s) { Bundle(s, bare); });
     }
     const char* stream = "OscStream/suits:8/rate:40/destinations:2";
-    if (r.Has(stream)) {
-        rows.push_back({"7. Extra CPU of streaming 8 suits at 40 Hz to 2 destinations",
-                        Format("%.2f %% of one core (max of runs %.2f %%; %.0f us per tick)",
+    Bench(stream, 5, Stream);
+    Figure("7. OSC bundle of one suit: encode (liblo) and send", "-", [](const Results& r) {
+        const double t = r.Median("OscBundle/encode-and-send"), bare = r.Median("OscBundle/bare-send");
+        return Measured{Format("%.1f us = %.1f x a bare send of its %.0f bytes (%.1f us)", t / 1e3, t / bare,
+                               r.Median("OscBundle/encode-and-send", "bytes"), bare / 1e3)};
+    });
+    Figure("7. Extra CPU of streaming 8 suits at 40 Hz to 2 destinations", "-", [stream](const Results& r) {
+        return Measured{Format("%.2f %% of one core (max of runs %.2f %%; %.0f us per tick)",
                                r.Median(stream, "cpu_percent"), r.Max(stream, "cpu_percent"),
-                               r.Median(stream, "cpu_per_tick_us")),
-                        "-", "-"});
-    }
-}
-
-const int summarized = RegisterSummary(70, Summarize);
+                               r.Median(stream, "cpu_per_tick_us"))};
+    });
+    return true;
+}();
 
 }  // namespace
