@@ -3,25 +3,13 @@
 # the read rate, every control reaching the suits (the simulated library's
 # call log), every refusal changing nothing, recordings from the page, and a
 # browser that stops reading.
-source "$(dirname "$0")/lib.sh"
+here=$(cd "$(dirname "$0")" && pwd)
+source "$here/lib.sh"
+source "$here/view_lib.sh"
 
 export KESTRION_SIM_CALL_LOG=$work/calls.txt
 handle0=1263599617  # the handles the simulated library gives suits 0 and 2
 handle2=$((handle0 + 2))
-
-# start_view ARGS...: the program in the background on a free port; $pid,
-# $port and $base, or an empty $port when it did not start.
-start_view() {
-  "$program" view --port 0 "$@" >out.txt 2>err.txt </dev/null &
-  pid=$!
-  port=""
-  for _ in $(seq 300); do
-    port=$(sed -nE 's|^Viewing .* on http://127\.0\.0\.1:([0-9]+)/ .*|\1|p' out.txt)
-    [ -n "$port" ] || ! kill -0 "$pid" 2>/dev/null && break
-    sleep 0.1
-  done
-  base=http://127.0.0.1:$port
-}
 
 # http CURL-ARGS...: prints the status; the answer's body is in answer.txt.
 http() { curl -s -o answer.txt -w '%{http_code}' "$@"; }
@@ -162,13 +150,7 @@ sleep 3
 timeout 10 cat <&3 >/dev/null || fail "a browser that stopped reading was not dropped"
 exec 3<&-
 
-# Ctrl-C ends it cleanly.
-kill -INT "$pid"
-status=0
-wait "$pid" || status=$?
-expect_exit 0 "view stopped by Ctrl-C"
-expect_in out.txt "View stopped by Ctrl-C" "view stopped by Ctrl-C"
-expect_in err.txt "plug-in: Stopped Kestrion driver" "view stopped by Ctrl-C: channel reset"
+stop_view "view stopped by Ctrl-C"
 
 # The port is this view's alone, and wider listening is said aloud.
 KESTRION_SIM_SUITS=1 start_view --seconds 3
