@@ -249,7 +249,6 @@
     }
     document.body.dataset.frames = String(frame.k);
   });
-  events.addEventListener('open', () => $('connection').classList.remove('lost'));
   events.addEventListener('error', () => { $('connection').textContent = 'reconnecting\u2026'; });
 
   function draw() {
