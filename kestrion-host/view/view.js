@@ -235,7 +235,8 @@
   events.addEventListener('hello', (e) => setUp(JSON.parse(e.data)));
   events.addEventListener('frame', (e) => {
     const frame = JSON.parse(e.data);
-    const now = performance.now();
+    // The read's own time: frames may arrive in bursts.
+    const now = frame.t * 1000;
     for (const s of frame.suits) {
       const body = bodies.get(s.i);
       if (!body) continue;
