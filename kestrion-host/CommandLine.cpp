@@ -149,7 +149,20 @@ int CommandLine::Parse(int argc, const char* const* argv, HostOptions* options) 
     AddSuitOptions(record, options, &switches, "Record S seconds (default 5)");
     record->add_flag("--force", options->force, "Overwrite existing files");
 
-    for (CLI::App* command : {info, stream, record}) command->group("Commands");
+#ifdef _WIN32
+    CLI::App* view = app.add_subcommand("view", "Linux only: the suits in 3D in a browser (not in this Windows build)");
+#else
+    CLI::App* view = app.add_subcommand("view", "Show the suits in 3D in a browser, with their controls");
+    AddSuitOptions(view, options, &switches, "Stop after S seconds (default: at Ctrl-C)");
+    view->add_option("--port", options->port, "The page's port (default 8417; 0 picks a free one)")
+        ->type_name("PORT")
+        ->check(CLI::Range(0, 65535));
+    view->add_option("--listen", options->listen,
+                     "The address to serve on (default 127.0.0.1: this machine only; others get a warning)")
+        ->type_name("ADDR");
+#endif
+
+    for (CLI::App* command : {info, stream, record, view}) command->group("Commands");
 
     try {
         app.parse(argc, argv);
@@ -166,8 +179,14 @@ int CommandLine::Parse(int argc, const char* const* argv, HostOptions* options) 
     } else if (*record) {
         options->command = HostCommand::Record;
         if (options->seconds < 0) options->seconds = 5;
+    } else if (*view) {
+#ifdef _WIN32
+        ReportError("the view is Linux only: this Windows build has no web server");
+        return kExitUsage;
+#endif
+        options->command = HostCommand::View;
     } else {
-        ReportError("a command is needed: info, stream or record");
+        ReportError("a command is needed: info, stream, record or view");
         return kExitUsage;
     }
 

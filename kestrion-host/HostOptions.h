@@ -6,7 +6,7 @@
 
 namespace kxhost {
 
-enum class HostCommand { Info, Stream, Record };
+enum class HostCommand { Info, Stream, Record, View };
 
 // A mode switch given on the command line, or left as the suit has it.
 enum class Switch { Unchanged, On, Off };
@@ -29,6 +29,9 @@ struct HostOptions {
     std::string file;
     std::vector<std::string> osc;  // numeric ADDRESS:PORT, one per --osc
     SuitSettings settings;
+    // view: where the page is served
+    std::string listen = "127.0.0.1";
+    int port = 8417;
 };
 
 }  // namespace kxhost

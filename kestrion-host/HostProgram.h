@@ -21,6 +21,7 @@ public:
     int Info();
     int Stream();
     int Record();
+    int View();  // in ViewCommand.cpp
 
 private:
     using FrameSink = std::function<void(const std::vector<Frame>&)>;

@@ -61,19 +61,21 @@ void SuitSession::Apply(const SuitSettings& settings) {
     const bool any = settings.setNull || settings.setNorth || settings.jumping != Switch::Unchanged ||
                      settings.unevenTerrain != Switch::Unchanged || settings.ignoreFloor != Switch::Unchanged;
     if (!any) return;
-    for (int suit : suits_) {
-        if (settings.jumping != Switch::Unchanged) channel_->EnableJumping(suit, settings.jumping == Switch::On);
-        if (settings.unevenTerrain != Switch::Unchanged) {
-            channel_->EnableUnevenTerrain(suit, settings.unevenTerrain == Switch::On);
-        }
-        if (settings.ignoreFloor != Switch::Unchanged) {
-            channel_->EnableIgnoreFloor(suit, settings.ignoreFloor == Switch::On);
-        }
-        if (settings.setNull) channel_->SetNull(suit);
-        if (settings.setNorth) channel_->SetNorth(suit);
-    }
+    for (int suit : suits_) ApplyTo(suit, settings);
     // The driver may have read the suits between connecting and now.
     Read(&beforeSettings_);
+}
+
+void SuitSession::ApplyTo(int suit, const SuitSettings& settings) {
+    if (settings.jumping != Switch::Unchanged) channel_->EnableJumping(suit, settings.jumping == Switch::On);
+    if (settings.unevenTerrain != Switch::Unchanged) {
+        channel_->EnableUnevenTerrain(suit, settings.unevenTerrain == Switch::On);
+    }
+    if (settings.ignoreFloor != Switch::Unchanged) {
+        channel_->EnableIgnoreFloor(suit, settings.ignoreFloor == Switch::On);
+    }
+    if (settings.setNull) channel_->SetNull(suit);
+    if (settings.setNorth) channel_->SetNorth(suit);
 }
 
 bool SuitSession::WaitForFrames(double timeoutSeconds) {

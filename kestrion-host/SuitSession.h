@@ -27,6 +27,8 @@ public:
     void Connect(const std::vector<int>& wanted);
     // Modes first, then null and north, each for every connected suit.
     void Apply(const SuitSettings& settings);
+    // The same for one connected suit, at any time.
+    void ApplyTo(int suit, const SuitSettings& settings);
     // Waits until every suit has delivered a frame, and after Apply one read
     // since the settings; false on Ctrl-C. Throws Failure for a suit that
     // sends nothing within `timeoutSeconds`.

@@ -23,6 +23,7 @@ int main(int argc, char** argv) {
             case HostCommand::Info: return program.Info();
             case HostCommand::Stream: return program.Stream();
             case HostCommand::Record: return program.Record();
+            case HostCommand::View: return program.View();
         }
     } catch (const Failure& failure) {
         // Reached after the suits were reset and unfinished files removed.

@@ -60,6 +60,7 @@ bool ReadEnvironment(EnvironmentSettings* s, std::string* error) {
             start = comma + 1;
         }
     }
+    if (const char* v = Get("KESTRION_SIM_CALL_LOG")) s->callLog = v;
     return true;
 }
 

@@ -10,6 +10,7 @@ struct EnvironmentSettings {
     int suits = 2;
     bool initFails = false;
     std::set<int> noOpen;
+    std::string callLog;  // a file that every call but the reads is appended to
 };
 
 // Parses the KESTRION_SIM_* variables; false with `error` set on a bad value.

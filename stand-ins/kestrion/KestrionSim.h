@@ -6,6 +6,8 @@
 //   KESTRION_SIM_SUITS    number of suits, -1024 to 1024 (default 2)
 //   KESTRION_SIM_INIT     "ok" (default) or "fail": GyroInit fails
 //   KESTRION_SIM_NO_OPEN  comma-separated suit indices that never open
+//   KESTRION_SIM_CALL_LOG a file to append every call but GyroRead to, as
+//                         Call::Text() lines, for end-to-end tests
 // An empty value counts as unset. A bad value is reported on standard
 // error and makes GyroInit fail.
 //

@@ -127,6 +127,7 @@ struct Library {
     KestrionSim::FinishHook finishHook = nullptr;
     void* finishContext = nullptr;
     const Clock::time_point epoch = Clock::now();
+    std::FILE* callLog = nullptr;  // KESTRION_SIM_CALL_LOG, while started
 };
 
 Library& Lib() {
@@ -142,7 +143,15 @@ long long SinceEpochNs(const Library& l) {
 }
 
 void Log(Library& l, const char* function, std::vector<long long> arguments) {
-    if (!l.scripted) return;  // a host program's session is not recorded
+    if (!l.scripted) {
+        // A host program's session is recorded only when asked, without the
+        // reads, so that its end-to-end tests can see what reached the suits.
+        if (l.callLog != nullptr && std::strcmp(function, "GyroRead") != 0) {
+            std::fprintf(l.callLog, "%s\n", KestrionSim::Call{function, std::move(arguments), 0}.Text().c_str());
+            std::fflush(l.callLog);
+        }
+        return;
+    }
     l.log.push_back(KestrionSim::Call{function, std::move(arguments), SinceEpochNs(l)});
     l.changed.notify_all();
 }
@@ -237,6 +246,14 @@ int GyroInit(void) {
         result = env.initFails ? 0 : 1;
         count = env.suits;
         noOpen = env.noOpen;
+        if (!env.callLog.empty() && l.callLog == nullptr) {
+            l.callLog = std::fopen(env.callLog.c_str(), "a");
+            if (l.callLog == nullptr) {
+                std::fprintf(stderr, "Kestrion simulator: cannot write KESTRION_SIM_CALL_LOG %s\n", env.callLog.c_str());
+                return 0;
+            }
+            Log(l, "GyroInit", {});
+        }
     }
     if (result == 0) return 0;
     if (l.initCount++ == 0) {
@@ -387,6 +404,8 @@ int GyroFinish(void) {
         Log(l, "GyroFinish", {});
         if (l.initCount > 0 && --l.initCount == 0) {
             for (SuitState& s : l.suits) s.openCount = 0;
+            if (l.callLog != nullptr) std::fclose(l.callLog);
+            l.callLog = nullptr;
         }
         hook = l.finishHook;
         context = l.finishContext;

@@ -124,6 +124,14 @@ expect_exit 0 "record CSV --force"
 host record no/such/dir/walk.csv --seconds 0.2
 expect_one_line_error 1 "cannot write no/such/dir/walk.csv" "missing folder"
 
+# The Windows build has no view, and says so.
+if [ ${#runner[@]} -gt 0 ]; then
+  host --help
+  expect_in out.txt "view                        Linux only" "--help on Windows"
+  host view
+  expect_one_line_error 2 "the view is Linux only" "view on Windows"
+fi
+
 rm -f walk.csv walk-suit0.bvh walk-suit1.bvh
 expect_no_files "error cases"
 finish
