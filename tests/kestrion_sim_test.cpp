@@ -5,6 +5,7 @@
 #include "kestrion/SuitMotion.h"
 #include "support/DebugMessages.h"
 #include "support/Kinematics.h"
+#include "support/SimEnvironment.h"
 
 #include <gtest/gtest.h>
 
@@ -12,7 +13,6 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
-#include <deque>
 #include <functional>
 #include <string>
 #include <vector>
@@ -151,8 +151,8 @@ std::string Describe(const Gait& g) {
                   "knee flexion %.1f to %.1f, elbow flexion %.1f to %.1f, arm-leg correlation %.2f, feet down to "
                   "%.2f cm and standing up to %.2f cm, rising at least %.1f cm, off centre up to %.1f cm, head tilt "
                   "up to %.1f",
-                  g.knee[0], g.knee[1], g.elbow[0], g.elbow[1], g.armLegCorrelation, g.lowestFoot,
-                  g.highestStance, g.leastRise, g.offCentre, g.headTilt);
+                  g.knee[0], g.knee[1], g.elbow[0], g.elbow[1], g.armLegCorrelation, g.lowestFoot, g.highestStance,
+                  g.leastRise, g.offCentre, g.headTilt);
     return text;
 }
 
@@ -194,24 +194,7 @@ TEST(SuitMotion, JumpingLiftsTheHips) {
     EXPECT_GT(Pose(0, 10.25, s).position.y, Pose(0, 10.25).position.y + 20.0f);
 }
 
-class SimEnvironment : public ::testing::Test {
-protected:
-    ~SimEnvironment() override {
-        for (const char* v : {"KESTRION_SIM_SUITS", "KESTRION_SIM_INIT", "KESTRION_SIM_NO_OPEN"}) Unset(v);
-    }
-    static void Set(const char* name, const char* value) {
-        // putenv keeps the string itself: it must live on.
-        static std::deque<std::string> kept;
-        kept.push_back(std::string(name) + "=" + value);
-        putenv(&kept.back()[0]);
-    }
-    // An empty value is how both platforms' putenv can say "unset".
-    static void Unset(const char* name) { Set(name, ""); }
-    bool Read() { return kestrion::ReadEnvironment(&settings, &error); }
-
-    kestrion::EnvironmentSettings settings;
-    std::string error;
-};
+using kxtest::SimEnvironment;
 
 TEST_F(SimEnvironment, UnsetOrEmptyMeansTwoSuitsThatStartAndOpen) {
     Unset("KESTRION_SIM_SUITS");

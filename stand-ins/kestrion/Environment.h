@@ -1,15 +1,20 @@
 // Reading the simulated suits' settings from the environment.
 #pragma once
 
+#include <memory>
 #include <set>
 #include <string>
+#include <vector>
 
 namespace kestrion {
+
+class Replay;
 
 struct EnvironmentSettings {
     int suits = 2;
     bool initFails = false;
     std::set<int> noOpen;
+    std::vector<std::shared_ptr<const Replay>> replays;  // played by suits 0, 1, ...
 };
 
 // Parses the KESTRION_SIM_* variables; false with `error` set on a bad value.

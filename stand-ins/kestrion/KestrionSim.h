@@ -6,6 +6,8 @@
 //   KESTRION_SIM_SUITS    number of suits, -1024 to 1024 (default 2)
 //   KESTRION_SIM_INIT     "ok" (default) or "fail": GyroInit fails
 //   KESTRION_SIM_NO_OPEN  comma-separated suit indices that never open
+//   KESTRION_SIM_REPLAY   comma-separated BVH files that suits 0, 1, ... play
+//                         instead of walking (kestrion/Replay.h)
 // An empty value counts as unset. A bad value is reported on standard
 // error and makes GyroInit fail.
 //

@@ -11,7 +11,7 @@ esac
 program_dir=$(cd "$(dirname "$program")" && pwd)
 program="$program_dir/$(basename "$program")"  # the tests run elsewhere
 # The simulated suits' defaults, whatever the caller's environment says.
-unset KESTRION_SIM_SUITS KESTRION_SIM_INIT KESTRION_SIM_NO_OPEN
+unset KESTRION_SIM_SUITS KESTRION_SIM_INIT KESTRION_SIM_NO_OPEN KESTRION_SIM_REPLAY
 failures=0
 
 # Every test works in a fresh folder of its own, removed afterwards.
