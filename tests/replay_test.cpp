@@ -294,7 +294,7 @@ TEST_P(ReplayMapping, MovesEveryBoneAsTheSourceDoes) {
         const Vec3 miss = ours.at[kHips] - (177.0 / src.height) * src.frames[f].at[0];
         ASSERT_LT(kestrion::Length(miss), 0.01) << "frame " << f;
     }
-    std::printf("%s names, %s: worst direction error %.4f degrees\n", style.name,
+    std::printf("%s names, %s: worst direction error %.1e degrees\n", style.name,
                 kRestNames[int(std::get<1>(GetParam()))], worst);
 }
 
