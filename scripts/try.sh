@@ -21,7 +21,7 @@ ninja -C "$dir" kestrion-host >/dev/null
 out=build/try/walk.bvh
 mkdir -p "$(dirname "$out")"
 echo "== recording two simulated suits for five seconds"
-KESTRION_SIM_SUITS=2 KESTRION_SIM_INIT= KESTRION_SIM_NO_OPEN= \
+KESTRION_SIM_SUITS=2 KESTRION_SIM_INIT= KESTRION_SIM_NO_OPEN= KESTRION_SIM_REPLAY= \
   "$dir/bin/kestrion-host" record "$out" --seconds 5 --force
 
 echo "== your recording, one BVH file per suit:"

@@ -1,5 +1,7 @@
 #include "kestrion/Environment.h"
 
+#include "kestrion/Replay.h"
+
 #include <cerrno>
 #include <cstdlib>
 
@@ -61,6 +63,18 @@ bool ReadEnvironment(EnvironmentSettings* s, std::string* error) {
         }
     }
     if (const char* v = Get("KESTRION_SIM_CALL_LOG")) s->callLog = v;
+    if (const char* v = Get("KESTRION_SIM_REPLAY")) {
+        if (!LoadReplays(v, &s->replays, error)) return false;
+        // One suit per file, unless the number of suits is set.
+        if (Get("KESTRION_SIM_SUITS") == nullptr && s->replays.size() <= 1024) {
+            s->suits = static_cast<int>(s->replays.size());
+        }
+        if (s->replays.size() > static_cast<std::size_t>(s->suits < 0 ? 0 : s->suits)) {
+            *error = "KESTRION_SIM_REPLAY names " + std::to_string(s->replays.size()) + " files for " +
+                     std::to_string(s->suits) + " suits";
+            return false;
+        }
+    }
     return true;
 }
 

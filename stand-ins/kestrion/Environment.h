@@ -1,16 +1,21 @@
 // Reading the simulated suits' settings from the environment.
 #pragma once
 
+#include <memory>
 #include <set>
 #include <string>
+#include <vector>
 
 namespace kestrion {
+
+class Replay;
 
 struct EnvironmentSettings {
     int suits = 2;
     bool initFails = false;
     std::set<int> noOpen;
     std::string callLog;  // a file that every call but the reads is appended to
+    std::vector<std::shared_ptr<const Replay>> replays;  // played by suits 0, 1, ...
 };
 
 // Parses the KESTRION_SIM_* variables; false with `error` set on a bad value.

@@ -8,6 +8,8 @@
 //   KESTRION_SIM_NO_OPEN  comma-separated suit indices that never open
 //   KESTRION_SIM_CALL_LOG a file to append every call but GyroRead to, as
 //                         Call::Text() lines, for end-to-end tests
+//   KESTRION_SIM_REPLAY   comma-separated BVH files that suits 0, 1, ... play
+//                         instead of walking (kestrion/Replay.h)
 // An empty value counts as unset. A bad value is reported on standard
 // error and makes GyroInit fail.
 //

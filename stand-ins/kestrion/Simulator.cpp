@@ -3,6 +3,7 @@
 #include "kestrion/Environment.h"
 #include "kestrion/KestrionSim.h"
 #include "kestrion/Pipe.h"
+#include "kestrion/Replay.h"
 #include "kestrion/SuitMotion.h"
 
 #include <array>
@@ -120,6 +121,8 @@ struct Library {
     int initCount = 0;
     int suitCount = 0;
     std::vector<SuitState> suits;
+    std::vector<std::shared_ptr<const kestrion::Replay>> replays;  // by suit; the rest walk
+    long long replayStartNs = 0;
     std::vector<KestrionSim::Call> log;
     std::vector<std::unique_ptr<Gate>> gates;
     std::vector<std::unique_ptr<Gate>> keptForDeadReaders;
@@ -171,12 +174,30 @@ int OpenSuitOf(Library& l, GyroHandle handle) {
     return static_cast<int>(index);
 }
 
+const kestrion::Replay* ReplayOf(const Library& l, int suit) {
+    return static_cast<std::size_t>(suit) < l.replays.size() ? l.replays[static_cast<std::size_t>(suit)].get()
+                                                             : nullptr;
+}
+
+// Where the suit is and which way it faces, before calibration.
+void Placement(const Library& l, int suit, long long ns, float* x, float* z, float* heading) {
+    if (const kestrion::Replay* replay = ReplayOf(l, suit)) {
+        replay->Placement((ns - l.replayStartNs) / 1e9, x, z, heading);
+    } else {
+        kestrion::RawPlacement(suit, ns / 1e9, x, z, heading);
+    }
+}
+
 Frame NextSample(Library& l, int suit) {
     SuitState& s = l.suits[static_cast<std::size_t>(suit)];
     Frame f;
     std::memset(&f, 0, sizeof f);
     const long long ns = SinceEpochNs(l);
-    kestrion::ComputePose(suit, ns / 1e9, s.settings, &f);
+    if (const kestrion::Replay* replay = ReplayOf(l, suit)) {
+        replay->Pose((ns - l.replayStartNs) / 1e9, s.settings, &f);
+    } else {
+        kestrion::ComputePose(suit, ns / 1e9, s.settings, &f);
+    }
     f.leadWord = ++s.samples;
     f.tailWords[1] = static_cast<std::uint32_t>(suit);
     f.tailWords[0] = Checksum(f);
@@ -232,6 +253,7 @@ int GyroInit(void) {
     int result = 1;
     int count = 0;
     std::set<int> noOpen;
+    std::vector<std::shared_ptr<const kestrion::Replay>> replays;
     if (l.scripted) {
         result = l.scriptedInit;
         count = l.scriptedSuits;
@@ -246,6 +268,7 @@ int GyroInit(void) {
         result = env.initFails ? 0 : 1;
         count = env.suits;
         noOpen = env.noOpen;
+        replays = env.replays;
         if (!env.callLog.empty() && l.callLog == nullptr) {
             l.callLog = std::fopen(env.callLog.c_str(), "a");
             if (l.callLog == nullptr) {
@@ -262,6 +285,8 @@ int GyroInit(void) {
         for (int suit : noOpen) {
             if (suit >= 0 && suit < count) l.suits[static_cast<std::size_t>(suit)].openFails = true;
         }
+        l.replays = replays;
+        l.replayStartNs = SinceEpochNs(l);
     }
     return result;
 }
@@ -365,7 +390,7 @@ int GyroSetNull(GyroHandle handle) {
     return SettingCall("GyroSetNull", handle, 0, false, [](Library& l, int suit, long long) {
         SuitState& s = l.suits[static_cast<std::size_t>(suit)];
         float heading;
-        kestrion::RawPlacement(suit, SinceEpochNs(l) / 1e9, &s.settings.nullX, &s.settings.nullZ, &heading);
+        Placement(l, suit, SinceEpochNs(l), &s.settings.nullX, &s.settings.nullZ, &heading);
     });
 }
 
@@ -373,7 +398,7 @@ int GyroSetNorth(GyroHandle handle) {
     return SettingCall("GyroSetNorth", handle, 0, false, [](Library& l, int suit, long long) {
         SuitState& s = l.suits[static_cast<std::size_t>(suit)];
         float x, z;
-        kestrion::RawPlacement(suit, SinceEpochNs(l) / 1e9, &x, &z, &s.settings.northDegrees);
+        Placement(l, suit, SinceEpochNs(l), &x, &z, &s.settings.northDegrees);
     });
 }
 
@@ -438,6 +463,7 @@ void Reset() {
     l.initCount = 0;
     l.suitCount = 0;
     l.suits.clear();
+    l.replays.clear();
     l.log.clear();
     l.finishHook = nullptr;
     l.finishContext = nullptr;

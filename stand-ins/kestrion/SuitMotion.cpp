@@ -1,5 +1,8 @@
 #include "kestrion/SuitMotion.h"
 
+#include "kestrion-host/Skeleton.h"
+#include "kestrion/Rotation.h"
+
 #include <algorithm>
 #include <array>
 #include <cmath>
@@ -35,6 +38,73 @@ double Degrees(double radians) { return radians * 180.0 / kPi; }
 
 Vector V(double x, double y, double z) { return Vector(float(x), float(y), float(z)); }
 
+// A joint angle through one gait cycle of a leg, which starts as its heel
+// strikes: degrees at fractions of the cycle.
+struct Key {
+    double at, degrees;
+};
+
+// The smooth closed curve through `keys` (Catmull-Rom), at `u` cycles.
+template <std::size_t N>
+double Cycle(const std::array<Key, N>& keys, double u) {
+    u -= std::floor(u);
+    std::size_t i = N - 1;
+    while (i > 0 && keys[i].at > u) --i;
+    auto key = [&](long k) {  // keys continued periodically either side
+        const long n = long(N), wrapped = ((k % n) + n) % n;
+        return Key{keys[std::size_t(wrapped)].at + double((k - wrapped) / n), keys[std::size_t(wrapped)].degrees};
+    };
+    const long at = long(i);
+    const Key k0 = key(at - 1), k1 = key(at), k2 = key(at + 1), k3 = key(at + 2);
+    const double span = k2.at - k1.at, t = (u - k1.at) / span;
+    const double m1 = (k2.degrees - k0.degrees) / (k2.at - k0.at) * span;
+    const double m2 = (k3.degrees - k1.degrees) / (k3.at - k1.at) * span;
+    const double t2 = t * t, t3 = t2 * t;
+    return (2 * t3 - 3 * t2 + 1) * k1.degrees + (t3 - 2 * t2 + t) * m1 + (-2 * t3 + 3 * t2) * k2.degrees +
+           (t3 - t2) * m2;
+}
+
+// Thigh forward of the vertical, and knee flexion (the shin swung back).
+constexpr std::array<Key, 7> kHipFlexion{
+    {{0, 22}, {0.15, 18}, {0.3, 3}, {0.5, -14}, {0.6, -8}, {0.75, 16}, {0.87, 25}}};
+constexpr std::array<Key, 9> kKneeFlexion{
+    {{0, 3}, {0.12, 16}, {0.3, 7}, {0.42, 5}, {0.55, 20}, {0.62, 36}, {0.72, 58}, {0.85, 28}, {0.95, 5}}};
+// The foot against the floor, toes down: heel strike, flat from loading to
+// heel rise, push-off on the toes, toes lifted through the swing.
+constexpr std::array<Key, 9> kFootPitch{
+    {{0, -15}, {0.07, -3}, {0.13, 0}, {0.4, 0}, {0.52, 14}, {0.62, 38}, {0.7, 33}, {0.78, 15}, {0.88, -8}}};
+
+struct Leg {
+    Vector hip, knee, ankle;
+};
+
+// Positive X angles swing a bone backwards: the hip's extends the thigh, the
+// knee's bends the shin back, the ankle's points the toes.
+// `stride`: how much further the thigh swings than in the curve, so the foot
+// on the floor keeps up with the pace.
+Leg LegAt(double u, double side, double stride, double crouch) {
+    const double hip = stride * Cycle(kHipFlexion, u) + crouch, knee = Cycle(kKneeFlexion, u) + 2 * crouch;
+    return Leg{V(-hip, 0, -1.5 * side), V(knee, 0, 0), V(Cycle(kFootPitch, u) + hip - knee, 0, 0)};
+}
+
+// How far below the hips the lower of the two feet reaches, heel or toes.
+double LowestFoot(const Leg& left, const Leg& right) {
+    const auto& body = kxhost::Skeleton();
+    auto point = [&](int joint) { return Vec3{body[joint].offset[0], body[joint].offset[1], body[joint].offset[2]}; };
+    double lowest = 0;
+    for (int side = 0; side < 2; ++side) {
+        const Leg& leg = side == 0 ? left : right;
+        const int hip = side == 0 ? 1 : 4;
+        const Vec3 toes{body[hip + 2].endSite[0], body[hip + 2].endSite[1], body[hip + 2].endSite[2]};
+        const Vec3 heel{0, toes.y, -4};
+        const Mat3 thigh = FromSuitAngles(leg.hip), shin = thigh * FromSuitAngles(leg.knee);
+        const Vec3 ankle = point(hip) + thigh * point(hip + 1) + shin * point(hip + 2);
+        const Mat3 foot = shin * FromSuitAngles(leg.ankle);
+        lowest = std::min({lowest, (ankle + foot * heel).y, (ankle + foot * toes).y});
+    }
+    return lowest;
+}
+
 }  // namespace
 
 void RawPlacement(int suit, double seconds, float* x, float* z, float* headingDegrees) {
@@ -48,53 +118,55 @@ void RawPlacement(int suit, double seconds, float* x, float* z, float* headingDe
 
 void ComputePose(int suit, double seconds, const MotionSettings& s, Frame* f) {
     const Walker w = WalkerOf(suit);
-    const double phi = 2 * kPi * w.stepsPerSecond * seconds + w.phase;  // gait phase
-    const double sinL = std::sin(phi), sinR = std::sin(phi + kPi);
+    const double uL = w.stepsPerSecond * seconds + w.phase / (2 * kPi), uR = uL + 0.5;  // gait cycles
+    const double cycle = 2 * kPi * uL;
+
+    double lift = 0;
+    if (s.jumping) {
+        const double inJump = std::fmod(seconds, 5.0);
+        if (inJump < 0.5) lift = std::sin(kPi * inJump / 0.5);
+    }
+    // The curves keep the planted foot in place at a stride of 110 cm.
+    const double stride = w.speed / w.stepsPerSecond / 110.0;
+    const Leg left = LegAt(uL, 1, stride, 25.0 * lift), right = LegAt(uR, -1, stride, 25.0 * lift);
 
     float x, z, heading;
     RawPlacement(suit, seconds, &x, &z, &heading);
-    double height = s.ignoreFloor ? 93.0 : 92.0 + 2.5 * std::cos(2 * phi);
+    // Standing on the lower foot; a hop tucks the legs up under the hips.
+    double height = s.ignoreFloor ? 93.0 : -LowestFoot(LegAt(uL, 1, stride, 0), LegAt(uR, -1, stride, 0)) + 35.0 * lift;
     if (s.unevenTerrain) height += 6.0 * std::sin(x / 120.0) + 4.0 * std::sin(z / 90.0);
-    double crouch = 0;
-    if (s.jumping) {
-        const double inJump = std::fmod(seconds, 5.0);
-        if (inJump < 0.5) {
-            const double lift = std::sin(kPi * inJump / 0.5);
-            height += 35.0 * lift;
-            crouch = 25.0 * lift;
-        }
-    }
     f->position = V(x - s.nullX, height, z - s.nullZ);
 
-    double yaw = heading - s.northDegrees;
-    yaw = std::remainder(yaw, 360.0);
-    auto leg = [&](double swing, double side) {
-        const double hip = 25.0 * swing + crouch;
-        const double knee = -(5.0 + 30.0 * std::max(0.0, std::sin(std::asin(swing) + 1.2)) + 2 * crouch);
-        const double ankle = 8.0 * std::sin(std::asin(swing) - 0.8) + crouch;
-        return std::array<Vector, 3>{V(hip, 0, 3.0 * side), V(knee, 0, 0), V(ankle, 0, 0)};
-    };
-    const auto left = leg(sinL, 1), right = leg(sinR, -1);
+    // Each arm swings forward as the leg on its own side swings back.
+    auto armForward = [](double u) { return 2.0 - 15.0 * std::cos(2 * kPi * u); };
+    auto elbow = [](double u) { return 12.0 + 7.0 * (1 - std::cos(2 * kPi * u)); };
+    const double armL = armForward(uL), armR = armForward(uR);
+
+    // The chest turns and leans against the pelvis; the head undoes it and
+    // stays level, looking about.
+    const Vector chest = V(3.0, 5.0 * std::cos(cycle), -1.5 * std::sin(cycle));
+    const Vector neck = V(-1.0, 0, 0);
+    const double look = 10.0 * std::sin(0.3 * seconds + suit);
 
     Vector* r = f->rotations;
-    r[0] = V(4.0 + 2.0 * std::sin(2 * phi), yaw, 4.0 * sinL);  // hips
-    r[1] = left[0];
-    r[2] = left[1];
-    r[3] = left[2];
-    r[4] = right[0];
-    r[5] = right[1];
-    r[6] = right[2];
-    r[7] = V(3.0, -8.0 * sinL, -2.0 * sinL);   // chest turns against the hips
-    r[8] = V(0, 3.0 * sinL, 0);                // left collar
-    r[9] = V(0, -18.0 * sinL, -72.0);          // left shoulder: arm down, swinging
-    r[10] = V(0, 15.0 + 10.0 * std::max(0.0, -sinL), 0);  // left elbow
-    r[11] = V(0, 0, -5.0);                     // left wrist
-    r[12] = V(0, -3.0 * sinL, 0);              // right collar
-    r[13] = V(0, -18.0 * sinR, 72.0);          // right shoulder
-    r[14] = V(0, -(15.0 + 10.0 * std::max(0.0, -sinR)), 0);  // right elbow
-    r[15] = V(0, 0, 5.0);                      // right wrist
-    r[16] = V(-2.0, 0, 0);                     // neck
-    r[17] = V(3.0 * std::sin(2 * phi), 10.0 * std::sin(0.3 * seconds + suit), 0);  // head looks around
+    r[0] = V(0, std::remainder(heading - s.northDegrees, 360.0), 0);  // hips: the heading
+    r[1] = left.hip;
+    r[2] = left.knee;
+    r[3] = left.ankle;
+    r[4] = right.hip;
+    r[5] = right.knee;
+    r[6] = right.ankle;
+    r[7] = chest;
+    r[8] = V(0, -0.15 * armL, 0);  // collars follow the arms a little
+    r[9] = V(0, -armL, -80.0);     // arms hang 10 degrees out from the sides
+    r[10] = V(0, -elbow(uL), 0);
+    r[11] = V(0, 0, -5.0);
+    r[12] = V(0, 0.15 * armR, 0);
+    r[13] = V(0, armR, 80.0);
+    r[14] = V(0, elbow(uR), 0);
+    r[15] = V(0, 0, 5.0);
+    r[16] = neck;
+    r[17] = V(-chest.x - neck.x + std::sin(2 * cycle), look - chest.y, -chest.z);
 }
 
 }  // namespace kestrion

@@ -20,7 +20,7 @@ done
 
 # 25 frames of two suits; frame numbers, times and suits in order; 60
 # numbers a row; the frames move; the shoulders' constant angles in their
-# named columns (the simulated arms hang at -72 and 72 degrees about Z).
+# named columns (the simulated arms hang at -80 and 80 degrees about Z).
 awk -F, -v rate=25 '
   function problem(text) { print "walk.csv line " NR ": " text; bad = 1 }
   NR == 1 { for (i = 1; i <= NF; i++) column[$i] = i; next }
@@ -32,7 +32,7 @@ awk -F, -v rate=25 '
     if ($1 != frame || $3 != suit) problem("frame " $1 " suit " $3 ", expected frame " frame " suit " suit)
     d = $2 - frame / rate; if (d < 0) d = -d
     if (d > 0.0001) problem("time " $2 " for frame " frame)
-    if ($column["left_shoulder_z_deg"] != "-72.000" || $column["right_shoulder_z_deg"] != "72.000") problem("shoulders")
+    if ($column["left_shoulder_z_deg"] != "-80.000" || $column["right_shoulder_z_deg"] != "80.000") problem("shoulders")
     if ($column["y_cm"] < 50 || $column["y_cm"] > 150) problem("hips height not in cm: " $column["y_cm"])
     if (frame == 0) start[suit] = $4 " " $6; else if ($4 " " $6 != start[suit]) moved[suit] = 1
   }
