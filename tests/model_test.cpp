@@ -14,6 +14,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <climits>
 #include <cstdlib>
 #include <cstring>
@@ -21,6 +22,7 @@
 #include <random>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 using kxtest::ChannelModel;
@@ -164,6 +166,7 @@ std::string RunSequence(const std::vector<Op>& ops) {
                         passes.Hold();
                     }
                     break;
+                case Op::Idle: std::this_thread::sleep_for(std::chrono::milliseconds(60)); break;
                 case Op::SetInitResult: KestrionSim::SetInitResult(op.value); break;
                 case Op::SetSuitCount: KestrionSim::SetSuitCount(op.value); break;
                 case Op::SetOpenFails: KestrionSim::SetOpenFails(op.index, op.flag); break;
@@ -241,6 +244,8 @@ Op Step(Op::Kind kind, int index = 0, bool flag = false, int value = 0) {
 const Scenario kScenarios[] = {
     {"the first connect starts the driver: three suits enumerated in order, then the suit opens",
      {Step(Op::Connect, 2), Step(Op::Connect, 2), Step(Op::Pass), Step(Op::GetData, 2)}},
+    {"a pass waits for \"KestrionMutex\", one lock for every holder of the name",
+     {Step(Op::Connect, 0), Step(Op::Idle), Step(Op::Pass), Step(Op::Idle), Step(Op::GetData, 0)}},
     {"a failed start is reported and retried from the beginning; any non-zero result means started",
      {Step(Op::SetInitResult, 0, false, 0), Step(Op::Connect, 0), Step(Op::SetInitResult, 0, false, 7),
       Step(Op::Connect, 0), Step(Op::Pass)}},

@@ -18,6 +18,7 @@ std::string Op::Text() const {
         case GetData: return "GetData(" + i + ")";
         case Reset: return "Reset()";
         case Pass: return "<poll>";
+        case Idle: return "<idle>";
         case SetInitResult: return "<library: GyroInit returns " + std::to_string(value) + ">";
         case SetSuitCount: return "<library: " + std::to_string(value) + " suits>";
         case SetOpenFails: return "<library: suit " + i + (flag ? " fails to open>" : " opens>");
@@ -71,7 +72,8 @@ void ChannelModel::Apply(const Op& op, int passes) {
         case Op::EnableUnevenTerrain: setting("GyroEnableUnevenTerrain", true); break;
         case Op::EnableIgnoreFloor: setting("GyroEnableIgnoreFloor", true); break;
         case Op::EnabelJumping: setting("GyroEnableJumping", true); break;
-        case Op::GetData: break;
+        case Op::GetData:
+        case Op::Idle: break;
         case Op::Reset:
             for (int p = 0; p < passes; ++p) PollPass();
             Stop();

@@ -25,6 +25,7 @@ struct Op {
         GetData,
         Reset,
         Pass,             // let the worker poll
+        Idle,             // wait a few passes' time without letting it
         SetInitResult,    // value: what GyroInit returns from now on
         SetSuitCount,     // value: what the next fresh start finds
         SetOpenFails,     // index, flag
