@@ -93,7 +93,9 @@ TEST(SuitMotion, JumpingLiftsTheHips) {
 class SimEnvironment : public ::testing::Test {
 protected:
     ~SimEnvironment() override {
-        for (const char* v : {"KESTRION_SIM_SUITS", "KESTRION_SIM_INIT", "KESTRION_SIM_NO_OPEN"}) Unset(v);
+        for (const char* v : {"KESTRION_SIM_SUITS", "KESTRION_SIM_INIT", "KESTRION_SIM_NO_OPEN", "KESTRION_SIM_HANG"}) {
+            Unset(v);
+        }
     }
     static void Set(const char* name, const char* value) {
         // putenv keeps the string itself: it must live on.
@@ -145,6 +147,22 @@ TEST_F(SimEnvironment, RejectsBadValuesWithAClearMessage) {
         Set("KESTRION_SIM_NO_OPEN", bad);
         EXPECT_FALSE(Read()) << bad;
         EXPECT_NE(error.find("KESTRION_SIM_NO_OPEN"), std::string::npos);
+    }
+}
+
+TEST_F(SimEnvironment, ReadsAHangOfEachKindAndRejectsOthers) {
+    Set("KESTRION_SIM_HANG", "3:pipe:40");
+    ASSERT_TRUE(Read()) << error;
+    EXPECT_EQ(settings.hangSuit, 3);
+    EXPECT_EQ(settings.hangHow, KestrionSim::Hang::Pipe);
+    EXPECT_EQ(settings.hangAfter, 40);
+    Set("KESTRION_SIM_HANG", "0:spin:0");
+    ASSERT_TRUE(Read()) << error;
+    EXPECT_EQ(settings.hangHow, KestrionSim::Hang::Spin);
+    for (const char* bad : {"1:sleep:4", "1:spin", "x:wait:1", "1:mutex:-1", "1:wait:2:3", ":wait:1"}) {
+        Set("KESTRION_SIM_HANG", bad);
+        EXPECT_FALSE(Read()) << bad;
+        EXPECT_NE(error.find("KESTRION_SIM_HANG must be SUIT:KIND:AFTER"), std::string::npos) << bad;
     }
 }
 
