@@ -8,6 +8,7 @@
 #include "kestrion-host/Recording.h"
 #include "kestrion-host/SuitSession.h"
 #include "platform/DynamicLibrary.h"
+#include "platform/Interrupt.h"
 
 #include <algorithm>
 #include <cmath>
@@ -105,7 +106,7 @@ int HostProgram::Stream() {
             std::snprintf(text, sizeof text, "streaming at %g Hz: %.1f s (Ctrl-C stops)", rate, done / rate);
             return std::string(text);
         });
-    screen_.Print(complete ? "Stream ended" : "Stream stopped by Ctrl-C");
+    screen_.Print(complete ? std::string("Stream ended") : std::string("Stream stopped by ") + kx::InterruptName());
     return kExitOk;
 }
 
@@ -114,8 +115,11 @@ int HostProgram::Record() {
     Recording::RefuseExisting(Recording::FileNames(options_.file, options_.suits), options_.force);
     LoadPlugin();
     SuitSession session(plugin_);
-    const char* interrupted = "recording stopped by Ctrl-C; no file written";
-    if (!StartSuits(session)) throw Failure(kExitInterrupted, interrupted);
+    auto interrupted = [] {
+        return Failure(kx::InterruptExitCode(),
+                       std::string("recording stopped by ") + kx::InterruptName() + "; no file written");
+    };
+    if (!StartSuits(session)) throw interrupted();
     const double rate = options_.rate, seconds = options_.seconds;
     const long frames = std::max(1L, std::lround(seconds * rate));
     Recording recording(options_.file, session.Suits(), rate, options_.force);
@@ -128,7 +132,7 @@ int HostProgram::Record() {
     const bool complete = ReadFrames(
         session, frames, [&recording](const std::vector<Frame>& read) { recording.Add(read); },
         [&bar, rate](long done) { return "recording " + bar.Text(done / rate); });
-    if (!complete) throw Failure(kExitInterrupted, interrupted);
+    if (!complete) throw interrupted();
     recording.Commit();
     for (const std::string& name : recording.Names()) {
         screen_.Print("Wrote " + name + " (" + std::to_string(recording.Frames()) + " frames, " +

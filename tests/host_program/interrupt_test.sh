@@ -1,10 +1,12 @@
 #!/usr/bin/env bash
 # What happens during a run. Ctrl-C (SIGINT; under Wine it becomes the
 # console's Ctrl-C event): a recording leaves no file and exits 130; a stream
-# ends cleanly with 0; both reset the channel first. A file that appears
-# under a recording's name while it records is kept, and the recording is
-# not written.
+# ends cleanly with 0; both reset the channel first. The other signals that
+# end a run do the same, and say which they were. A file that appears under
+# a recording's name while it records is kept, and the recording is not
+# written.
 source "$(dirname "$0")/lib.sh"
+shm=/dev/shm/kx-mutex.$(id -u).KestrionMutex
 
 # start_host ARGS...: the program in the background, its process in $pid.
 start_host() {
@@ -75,6 +77,30 @@ if wait_for "Recording suits 0 and 1"; then
   expect_no_files "file appeared while recording"
 else
   fail "the recording did not start"; kill "$pid"; wait "$pid"
+fi
+
+if linux_only "Wine turns only SIGINT into a console event"; then
+  for signal in TERM:143 HUP:129 QUIT:131 USR1:138; do
+    name=SIG${signal%:*}
+    start_host record signal.csv --seconds 60
+    if wait_for "Recording suits 0 and 1"; then
+      kill -s "$name" "$pid"
+      status=0
+      wait "$pid" || status=$?
+      expect_one_line_error "${signal#*:}" "recording stopped by $name; no file written" "$name"
+      expect_in err.txt "plug-in: Stopped Kestrion driver" "$name: channel reset"
+      expect_no_files "$name"
+      [ -e "$shm" ] && fail "$name: $shm left"
+    else
+      fail "the recording did not start"; kill "$pid"; wait "$pid"
+    fi
+  done
+  # The reader of standard output goes away.
+  "$program" record pipe.bvh --seconds 60 2>err.txt </dev/null | head -1 >out.txt
+  status=${PIPESTATUS[0]}
+  expect_one_line_error 141 "recording stopped by SIGPIPE; no file written" "closed pipe"
+  expect_no_files "closed pipe"
+  [ -e "$shm" ] && fail "closed pipe: $shm left"
 fi
 
 finish

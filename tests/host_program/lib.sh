@@ -34,6 +34,14 @@ host() {
 
 plain_line_ends() { sed -i 's/\r$//' out.txt err.txt; }
 
+# linux_only REASON: true for the Linux program; otherwise says what is
+# skipped and why.
+linux_only() {
+  [ ${#runner[@]} -eq 0 ] && return 0
+  echo "skipped for the Windows program: $1"
+  return 1
+}
+
 # expect_exit CODE DESCRIPTION: checks the last run's exit code.
 expect_exit() {
   if [ "$status" -ne "$1" ]; then
