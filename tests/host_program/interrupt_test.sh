@@ -4,7 +4,7 @@
 # ends cleanly with 0; both reset the channel first. The other signals that
 # end a run do the same, and say which they were. A file that appears under
 # a recording's name while it records is kept, and the recording is not
-# written.
+# written; with --force, the files it would replace stay.
 source "$(dirname "$0")/lib.sh"
 shm=/dev/shm/kx-mutex.$(id -u).KestrionMutex
 
@@ -75,6 +75,22 @@ if wait_for "Recording suits 0 and 1"; then
   [ -e walk-suit0.bvh ] && fail "walk-suit0.bvh kept although the recording was not complete"
   rm -f walk-suit1.bvh
   expect_no_files "file appeared while recording"
+else
+  fail "the recording did not start"; kill "$pid"; wait "$pid"
+fi
+
+echo old >force-suit0.bvh
+start_host record force.bvh --seconds 3 --force
+if wait_for "Recording suits 0 and 1"; then
+  mkdir force-suit1.bvh
+  status=0
+  wait "$pid" || status=$?
+  plain_line_ends
+  expect_one_line_error 1 "cannot write force-suit1.bvh: " "--force, and a folder appeared while recording"
+  [ "$(cat force-suit0.bvh)" = old ] || fail "--force: the old force-suit0.bvh was lost"
+  rmdir force-suit1.bvh
+  rm -f force-suit0.bvh
+  expect_no_files "--force, and a folder appeared while recording"
 else
   fail "the recording did not start"; kill "$pid"; wait "$pid"
 fi
