@@ -7,6 +7,7 @@
 #include <cstring>
 #include <mutex>
 #include <random>
+#include <set>
 #include <utility>
 
 namespace kxhost {
@@ -14,6 +15,13 @@ namespace {
 
 constexpr std::size_t kNameMax = 255;
 constexpr std::size_t kRandomChars = 8;
+
+// The files with a temporary name now, for DiscardAll.
+std::mutex openLock;
+std::set<AtomicFile*>& OpenFiles() {
+    static auto* files = new std::set<AtomicFile*>;  // outlives static destruction
+    return *files;
+}
 
 std::string RandomPart() {
     static std::mutex lock;
@@ -62,6 +70,8 @@ bool AtomicFile::Open(std::string* error) {
         file_ = kx::CreateNew(name);
         if (file_ != nullptr) {
             temporary_ = name;
+            std::lock_guard<std::mutex> guard(openLock);
+            OpenFiles().insert(this);
             return true;
         }
         if (errno != EEXIST) break;
@@ -107,6 +117,17 @@ void AtomicFile::Discard() {
     file_ = nullptr;
     if (!temporary_.empty()) std::remove(temporary_.c_str());
     temporary_.clear();
+    std::lock_guard<std::mutex> guard(openLock);
+    OpenFiles().erase(this);
+}
+
+void AtomicFile::DiscardAll() {
+    std::set<AtomicFile*> files;
+    {
+        std::lock_guard<std::mutex> guard(openLock);
+        files.swap(OpenFiles());
+    }
+    for (AtomicFile* file : files) file->Discard();
 }
 
 }  // namespace kxhost

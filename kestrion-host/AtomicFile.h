@@ -31,6 +31,9 @@ public:
     // Closes and removes the temporary file.
     void Discard();
 
+    // Discards every temporary file of the program: for an end that cannot
+    // unwind the stack.
+    static void DiscardAll();
     // An unused-looking name beside `path`: its name, cut so the whole fits
     // in a file name's 255 bytes, a random part, then `suffix`.
     static std::string NameBeside(const std::string& path, const std::string& suffix);

@@ -23,4 +23,8 @@ int InterruptExitCode();
 // ends as it would on SIGPIPE.
 void OutputClosed();
 
+// Ends the process at once, with no destructors and no library's exit
+// code: for when a thread stuck in another library cannot be stopped.
+[[noreturn]] void ExitNow(int code);
+
 }  // namespace kx

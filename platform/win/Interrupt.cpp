@@ -6,6 +6,7 @@
 #include <windows.h>
 
 #include <atomic>
+#include <cstdlib>
 
 namespace {
 
@@ -42,5 +43,12 @@ const char* InterruptName() {
 int InterruptExitCode() { return requested.load() == 3 ? 141 : 130; }
 
 void OutputClosed() { Request(3); }
+
+void ExitNow(int code) {
+    // Not ExitProcess: it would run the libraries' detach code beside a
+    // thread that died holding their locks.
+    TerminateProcess(GetCurrentProcess(), static_cast<UINT>(code));
+    std::_Exit(code);
+}
 
 }  // namespace kx

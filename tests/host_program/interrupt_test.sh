@@ -4,7 +4,8 @@
 # ends cleanly with 0; both reset the channel first. The other signals that
 # end a run do the same, and say which they were. A file that appears under
 # a recording's name while it records is kept, and the recording is not
-# written; with --force, the files it would replace stay.
+# written; with --force, the files it would replace stay. A suit library read
+# that hangs ends the run at once.
 source "$(dirname "$0")/lib.sh"
 shm=/dev/shm/kx-mutex.$(id -u).KestrionMutex
 
@@ -94,6 +95,19 @@ if wait_for "Recording suits 0 and 1"; then
 else
   fail "the recording did not start"; kill "$pid"; wait "$pid"
 fi
+
+# A read that never returns, in each of the simulator's ways, on its 10th
+# read: the suit named, no file left, the end well before --seconds.
+for kind in spin mutex pipe wait; do
+  start=$SECONDS
+  KESTRION_SIM_HANG=1:$kind:10 host_within 20 record hang.bvh --seconds 30
+  expect_one_line_error 1 "suit 1 hangs: its read in the suit library has not returned" "hung read ($kind)"
+  [ $((SECONDS - start)) -lt 10 ] || fail "hung read ($kind): ended after $((SECONDS - start)) s"
+  expect_no_files "hung read ($kind)"
+done
+# The other calls wait for the driver's pass, which the hung read holds.
+KESTRION_SIM_HANG=0:mutex:0 host_within 20 stream --seconds 30 --set-null
+expect_one_line_error 1 "the plug-in's (Connect|SetNull) has not returned" "a call behind a hung read"
 
 if linux_only "Wine turns only SIGINT into a console event"; then
   for signal in TERM:143 HUP:129 QUIT:131 USR1:138; do
