@@ -67,6 +67,21 @@ expect_one_line_error 1 "is not the suit plug-in: its channel type is not named 
 host --plugin "${3:?wrong-GUID library}" record walk.bvh
 expect_one_line_error 1 "is not the suit plug-in: its channel type has another GUID" "wrong type GUID"
 
+# A plain name is the file in this folder, not one on the loader's search
+# path: here the wrong-name library under the plug-in's own name.
+plugin_file=$(ls "$program_dir" | grep -E '^(lib)?KestrionUnique\.(so|dll)$')
+cp "$2" "$plugin_file"
+host --plugin "$plugin_file" info
+expect_one_line_error 1 "is not the suit plug-in: its channel type is not named" "plug-in by a plain name"
+rm -f "$plugin_file"
+# A plug-in cut short is refused before the loader touches its missing parts.
+for size in 100 4000 60000; do
+  head -c $size "$program_dir/$plugin_file" >cut.so
+  host --plugin ./cut.so info
+  expect_one_line_error 1 "cannot load the plug-in ./cut.so: " "plug-in cut to $size bytes"
+done
+rm -f cut.so
+
 # No suits, or a suit that never opens.
 KESTRION_SIM_SUITS=0 host stream --seconds 1
 expect_one_line_error 1 "no suits found" "no suits"
