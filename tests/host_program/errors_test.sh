@@ -35,6 +35,12 @@ host stream --suits 0,x
 expect_one_line_error 2 "--suits: suit indices are whole numbers" "suit not a number"
 host stream --suits 1,1
 expect_one_line_error 2 "suit 1 is listed twice" "suit listed twice"
+host stream --suits 0,,1 --seconds 0.5
+expect_one_line_error 2 "--suits: suit indices are whole numbers.*'0,,1'" "empty suit item"
+host stream --rate 0x28 --seconds 0.5
+expect_one_line_error 2 "--rate: must be a number.*'0x28'" "hex rate"
+host record tiny.bvh --rate 1e-300
+expect_one_line_error 2 "--rate 1e-300 and --seconds 5 make less than one frame" "rate below one frame"
 host stream --jumping yes
 expect_one_line_error 2 "--jumping: must be on or off" "jumping yes"
 host record walk.txt
