@@ -13,6 +13,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 
 namespace kxhost {
 namespace {
@@ -36,6 +37,13 @@ std::string SuitList(const std::vector<int>& suits) {
         list += std::to_string(suits[i]);
     }
     return list;
+}
+
+// Three significant digits, for measured values.
+double Round(double value) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.3g", value);
+    return std::atof(text);
 }
 
 std::string Number(double value) {
@@ -162,6 +170,15 @@ bool HostProgram::ReadFrames(SuitSession& session, long frames, const FrameSink&
         view.Update(k / options_.rate, read, status(k + 1));
     }
     view.Finish();
+    // Late frames are read at once, so a run that cannot keep up has frames
+    // whose times, k / rate, are too early: say so.
+    const double planned = frames / options_.rate, late = clock.Lateness(frames - 1);
+    if (frames > 0 && late > std::max(0.25, planned / 10)) {
+        screen_.Note("kestrion-host: fell " + Number(Round(late)) + " s behind the rate: " + std::to_string(frames) +
+                     " frames took " + Number(Round(planned + late)) + " s rather than " + Number(planned) +
+                     " s, " + Number(Round(frames / (planned + late))) + " a second rather than " +
+                     Number(options_.rate));
+    }
     return true;
 }
 
