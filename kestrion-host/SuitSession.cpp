@@ -29,9 +29,10 @@ std::string SuitRange(int count) {
 }
 
 // A GetData waits at most for one read of the suit, normally well under a
-// millisecond, and the other calls for one pass of the driver, which reads
-// every 25 ms.
+// millisecond. The other calls wait for the driver's pass over every suit,
+// which takes up to a millisecond a suit under Wine on a busy machine.
 constexpr double kReadBound = 0.5;
+constexpr double kPassPerSuit = 0.004;
 // The first connect starts the suit library, which searches for the suits.
 constexpr double kStartBound = 5;
 // A reset waits half a second for a driver stuck in a read, then ends it.
@@ -49,7 +50,7 @@ constexpr double kResetBound = 2;
 
 std::string Seconds(double value) {
     char text[32];
-    std::snprintf(text, sizeof text, "%g s", value);
+    std::snprintf(text, sizeof text, "%.1f s", value);
     return text;
 }
 
@@ -60,7 +61,7 @@ SuitSession::SuitSession(const PluginLibrary& plugin) {
 }
 
 SuitSession::~SuitSession() {
-    OnChannel("Reset", kResetBound, [this] {
+    OnChannel("Reset", PassBound(kResetBound), [this] {
         channel_->Reset();
         channel_.reset();
     });
@@ -80,6 +81,10 @@ void SuitSession::OnChannel(const char* what, double bound, const std::function<
     Abandon(kExitFailure, (suit >= 0 ? "suit " + std::to_string(suit) + " hangs: its read in the suit library"
                                      : stuck) +
                               " has not returned for " + Seconds(bound) + unreset);
+}
+
+double SuitSession::PassBound(double base) const {
+    return base + kPassPerSuit * static_cast<double>(suits_.size());
 }
 
 void SuitSession::GetData(std::size_t index, Frame* frame) {
@@ -113,7 +118,7 @@ void SuitSession::Connect(const std::vector<int>& wanted) {
         suits_ = wanted;
     }
     for (std::size_t i = 1; i < suits_.size(); ++i) {
-        OnChannel("Connect", kReadBound, [&] { channel_->Connect(suits_[i]); });
+        OnChannel("Connect", PassBound(kReadBound), [&] { channel_->Connect(suits_[i]); });
     }
 }
 
@@ -123,7 +128,7 @@ void SuitSession::Apply(const SuitSettings& settings) {
     if (!any) return;
     // Each waits for the driver's pass: one call at a time, each bounded.
     auto each = [this](const char* what, const std::function<void(int)>& apply) {
-        for (int suit : suits_) OnChannel(what, kReadBound, [&] { apply(suit); });
+        for (int suit : suits_) OnChannel(what, PassBound(kReadBound), [&] { apply(suit); });
     };
     if (settings.jumping != Switch::Unchanged) {
         each("EnabelJumping", [&](int suit) { channel_->EnableJumping(suit, settings.jumping == Switch::On); });

@@ -49,6 +49,8 @@ private:
     // Runs `call` on the channel's thread; `what` names the channel's
     // operation for the message should it not return in time.
     void OnChannel(const char* what, double bound, const std::function<void()>& call);
+    // `base` and the time the driver's pass over the suits may take.
+    double PassBound(double base) const;
     void GetData(std::size_t index, Frame* frame);
 
     ChannelThread thread_;
