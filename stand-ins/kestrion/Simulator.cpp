@@ -204,11 +204,11 @@ void ReleaseAllWaits(std::unique_lock<std::mutex>& guard, Library& l) {
 }
 
 // A gate of `how`, kept among the library's gates; under the library's
-// lock. Hang::Mutex is held by the calling thread from now on.
-Gate* NewGate(Library& l, KestrionSim::Hang how, bool hangsForGood) {
+// lock. With `hold`, Hang::Mutex is held by the calling thread from now on.
+Gate* NewGate(Library& l, KestrionSim::Hang how, bool hangsForGood, bool hold = true) {
     using KestrionSim::Hang;
     auto gate = std::make_unique<Gate>(how, hangsForGood);
-    if (how == Hang::Mutex) {
+    if (how == Hang::Mutex && hold) {
         gate->held.lock();
         gate->holder = std::this_thread::get_id();
         gate->holding = true;
@@ -238,7 +238,8 @@ extern "C" {
 
 int GyroInit(void) {
     Library& l = Lib();
-    std::lock_guard<std::mutex> guard(l.lock);
+    std::unique_lock<std::mutex> guard(l.lock);
+    Gate* toHold = nullptr;
     Log(l, "GyroInit", {});
     int result = 1;
     int count = 0;
@@ -269,9 +270,19 @@ int GyroInit(void) {
             // Made here, so that a mutex hang is held by the thread that
             // started the library, never by the reader.
             SuitState& s = l.suits[static_cast<std::size_t>(env.hangSuit)];
-            s.hangsLater = NewGate(l, env.hangHow, true);
+            s.hangsLater = NewGate(l, env.hangHow, true, false);
             s.goodReadsLeft = env.hangAfter;
+            if (env.hangHow == KestrionSim::Hang::Mutex) toHold = s.hangsLater;
         }
+    }
+    if (toHold != nullptr) {
+        // Taken outside the library's lock: this thread takes that lock
+        // later while holding this one for good, so never the other way.
+        guard.unlock();
+        toHold->held.lock();
+        guard.lock();
+        toHold->holder = std::this_thread::get_id();
+        toHold->holding = true;
     }
     return result;
 }
