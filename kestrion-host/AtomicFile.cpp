@@ -3,31 +3,87 @@
 #include "platform/Files.h"
 
 #include <cerrno>
+#include <chrono>
 #include <cstring>
+#include <mutex>
+#include <random>
+#include <set>
 #include <utility>
 
 namespace kxhost {
+namespace {
+
+constexpr std::size_t kNameMax = 255;
+constexpr std::size_t kRandomChars = 8;
+
+// The files with a temporary name now, for DiscardAll.
+std::mutex openLock;
+std::set<AtomicFile*>& OpenFiles() {
+    static auto* files = new std::set<AtomicFile*>;  // outlives static destruction
+    return *files;
+}
+
+std::string RandomPart() {
+    static std::mutex lock;
+    static std::mt19937_64 generator([] {
+        // random_device alone may be predictable on some C libraries.
+        std::random_device device;
+        std::seed_seq seed{device(), device(), static_cast<unsigned>(kx::ProcessId()),
+                           static_cast<unsigned>(std::chrono::steady_clock::now().time_since_epoch().count())};
+        return std::mt19937_64(seed);
+    }());
+    static const char digits[] = "abcdefghijklmnopqrstuvwxyz0123456789";
+    std::lock_guard<std::mutex> guard(lock);
+    std::string part;
+    for (std::size_t i = 0; i < kRandomChars; ++i) part += digits[generator() % (sizeof digits - 1)];
+    return part;
+}
+
+}  // namespace
 
 AtomicFile::AtomicFile(std::string path) : path_(std::move(path)) {}
 
 AtomicFile::~AtomicFile() { Discard(); }
 
-bool AtomicFile::Open(std::string* error) {
-    // Beside the final name, so that the rename stays on one file system.
-    temporary_ = path_ + "." + std::to_string(kx::ProcessId()) + ".part";
-    file_ = std::fopen(temporary_.c_str(), "wb");
-    if (file_ == nullptr) {
-        *error = std::strerror(errno);
-        temporary_.clear();
-        return false;
+std::string AtomicFile::NameBeside(const std::string& path, const std::string& suffix) {
+#ifdef _WIN32
+    const std::size_t slash = path.find_last_of("/\\");
+#else
+    const std::size_t slash = path.rfind('/');
+#endif
+    const std::size_t start = slash == std::string::npos ? 0 : slash + 1;
+    std::string name = path.substr(start);
+    const std::size_t room = kNameMax - 1 - kRandomChars - suffix.size();
+    if (name.size() > room) {
+        std::size_t cut = room;
+        // Not inside a UTF-8 character.
+        while (cut > 0 && (static_cast<unsigned char>(name[cut]) & 0xC0) == 0x80) --cut;
+        name.resize(cut);
     }
-    return true;
+    return path.substr(0, start) + name + "." + RandomPart() + suffix;
 }
 
-AtomicFile::Result AtomicFile::Commit(bool replace, std::string* error) {
+bool AtomicFile::Open(std::string* error) {
+    // Beside the final name, so that the rename stays on one file system.
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        const std::string name = NameBeside(path_, ".part");
+        file_ = kx::CreateNew(name);
+        if (file_ != nullptr) {
+            temporary_ = name;
+            std::lock_guard<std::mutex> guard(openLock);
+            OpenFiles().insert(this);
+            return true;
+        }
+        if (errno != EEXIST) break;
+    }
+    *error = std::strerror(errno);
+    return false;
+}
+
+bool AtomicFile::Close(std::string* error) {
     if (file_ == nullptr) {
         *error = "not open";
-        return Result::Failed;
+        return false;
     }
     const bool written = kx::FlushToDisk(file_) && std::ferror(file_) == 0;
     const int writeErrno = errno;
@@ -36,6 +92,14 @@ AtomicFile::Result AtomicFile::Commit(bool replace, std::string* error) {
     if (!written || !closed) {
         *error = std::strerror(written ? errno : writeErrno);
         Discard();
+        return false;
+    }
+    return true;
+}
+
+AtomicFile::Result AtomicFile::Rename(bool replace, std::string* error) {
+    if (file_ != nullptr || temporary_.empty()) {
+        *error = "not closed";
         return Result::Failed;
     }
     const kx::MoveResult moved = kx::MoveFileTo(temporary_, path_, replace, error);
@@ -44,6 +108,7 @@ AtomicFile::Result AtomicFile::Commit(bool replace, std::string* error) {
         return moved == kx::MoveResult::TargetExists ? Result::Exists : Result::Failed;
     }
     temporary_.clear();
+    Discard();
     return Result::Committed;
 }
 
@@ -52,6 +117,17 @@ void AtomicFile::Discard() {
     file_ = nullptr;
     if (!temporary_.empty()) std::remove(temporary_.c_str());
     temporary_.clear();
+    std::lock_guard<std::mutex> guard(openLock);
+    OpenFiles().erase(this);
+}
+
+void AtomicFile::DiscardAll() {
+    std::set<AtomicFile*> files;
+    {
+        std::lock_guard<std::mutex> guard(openLock);
+        files.swap(OpenFiles());
+    }
+    for (AtomicFile* file : files) file->Discard();
 }
 
 }  // namespace kxhost

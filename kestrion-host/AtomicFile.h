@@ -1,6 +1,6 @@
 // A file that gets its name only once it is complete: it is written under a
-// temporary name beside its final one and renamed by Commit. Until then, and
-// if it is never committed, nothing exists under the final name.
+// temporary name beside its final one and renamed at the end. Until then,
+// and if it is never renamed, nothing exists under the final name.
 #pragma once
 
 #include <cstdio>
@@ -11,21 +11,32 @@ namespace kxhost {
 class AtomicFile {
 public:
     explicit AtomicFile(std::string path);
-    // Removes the temporary file unless it was committed.
+    // Removes the temporary file unless it was renamed.
     ~AtomicFile();
     AtomicFile(const AtomicFile&) = delete;
     AtomicFile& operator=(const AtomicFile&) = delete;
 
-    // Creates the temporary file; false with the reason otherwise.
+    // Creates the temporary file, under a fresh name that nothing else had;
+    // false with the reason otherwise.
     bool Open(std::string* error);
     std::FILE* Stream() const { return file_; }
+    // Writes the file to disk and closes it; false with the reason, and the
+    // temporary file removed, otherwise.
+    bool Close(std::string* error);
     enum class Result { Committed, Exists, Failed };
-    // Writes the file to disk, closes it and gives it its name; without
-    // `replace`, refuses a name that exists by now. Anything but Committed
-    // removes the temporary file; `error` holds the reason for Failed.
-    Result Commit(bool replace, std::string* error);
+    // Gives the closed file its name; without `replace`, refuses a name that
+    // exists by now. Anything but Committed removes the temporary file;
+    // `error` holds the reason for Failed.
+    Result Rename(bool replace, std::string* error);
     // Closes and removes the temporary file.
     void Discard();
+
+    // Discards every temporary file of the program: for an end that cannot
+    // unwind the stack.
+    static void DiscardAll();
+    // An unused-looking name beside `path`: its name, cut so the whole fits
+    // in a file name's 255 bytes, a random part, then `suffix`.
+    static std::string NameBeside(const std::string& path, const std::string& suffix);
 
     const std::string& Path() const { return path_; }
 

@@ -19,8 +19,12 @@ namespace {
 constexpr double kMaxRate = 1000;
 constexpr double kMaxSeconds = 86400;
 
+// Decimal only: strtod alone also takes hex, "inf" and leading blanks.
 bool ToNumber(const std::string& text, double* value) {
-    if (text.empty()) return false;
+    if (text.empty() || text.find_first_not_of("0123456789.eE+-") != std::string::npos ||
+        text.find_first_of("0123456789.") != 0) {
+        return false;
+    }
     errno = 0;
     char* end = nullptr;
     *value = std::strtod(text.c_str(), &end);
@@ -42,18 +46,29 @@ CLI::Validator Positive(double max) {
         "", "positive");
 }
 
-CLI::Validator SuitIndex() {
+// The items of a --suits list; none empty.
+bool ToSuits(const std::string& list, std::vector<int>* suits) {
+    std::size_t start = 0;
+    for (;;) {
+        const std::size_t comma = std::min(list.find(',', start), list.size());
+        const std::string item = list.substr(start, comma - start);
+        if (item.empty() || item.find_first_not_of("0123456789") != std::string::npos || item.size() > 4 ||
+            std::stoi(item) > 1023) {
+            return false;
+        }
+        suits->push_back(std::stoi(item));
+        if (comma == list.size()) return true;
+        start = comma + 1;
+    }
+}
+
+CLI::Validator SuitIndices() {
     return CLI::Validator(
         [](std::string& text) -> std::string {
-            errno = 0;
-            char* end = nullptr;
-            const long value = std::strtol(text.c_str(), &end, 10);
-            if (text.empty() || errno != 0 || *end != '\0' || value < 0 || value > 1023) {
-                return "suit indices are whole numbers from 0 to 1023, not '" + text + "'";
-            }
-            return "";
+            std::vector<int> suits;
+            return ToSuits(text, &suits) ? "" : "suit indices are whole numbers from 0 to 1023, not '" + text + "'";
         },
-        "", "suit index");
+        "", "suit indices");
 }
 
 CLI::Validator OnOff() {
@@ -66,6 +81,7 @@ CLI::Validator OnOff() {
 
 struct Switches {
     std::string jumping, unevenTerrain, ignoreFloor;
+    std::vector<std::string> suitLists;  // CLI11's own splitting drops empty items
 };
 
 Switch ToSwitch(const std::string& text) {
@@ -75,10 +91,9 @@ Switch ToSwitch(const std::string& text) {
 
 // The options of the two commands that read suits.
 void AddSuitOptions(CLI::App* command, HostOptions* options, Switches* switches, const char* secondsHelp) {
-    command->add_option("--suits", options->suits, "Suit indices to use, separated by commas (default: all found)")
-        ->delimiter(',')
+    command->add_option("--suits", switches->suitLists, "Suit indices to use, separated by commas (default: all found)")
         ->type_name("0,2")
-        ->check(SuitIndex());
+        ->check(SuitIndices());
     command->add_option("--rate", options->rate, "Frames read per second (default 40)")
         ->type_name("HZ")
         ->check(Positive(kMaxRate));
@@ -105,8 +120,9 @@ void AddSuitOptions(CLI::App* command, HostOptions* options, Switches* switches,
 
 const char kFooter[] =
     "Exit codes: 0 done (a stream stopped by Ctrl-C included), 1 the plug-in, the suits or a file failed,\n"
-    "2 bad command line or no such suit, 130 recording stopped by Ctrl-C (nothing written).\n"
-    "Simulated suits: KESTRION_SIM_SUITS=N (default 2), KESTRION_SIM_INIT=fail, KESTRION_SIM_NO_OPEN=1,3.";
+    "2 bad command line or no such suit, 128+N recording stopped by signal N (130 Ctrl-C; nothing written).\n"
+    "Simulated suits: KESTRION_SIM_SUITS=N (default 2), KESTRION_SIM_INIT=fail, KESTRION_SIM_NO_OPEN=1,3,\n"
+    "KESTRION_SIM_HANG=SUIT:KIND:AFTER (KIND wait, spin, mutex or pipe).";
 
 void ReportError(const std::string& message) {
     std::fprintf(stderr, "kestrion-host: %s (see --help)\n", message.c_str());
@@ -190,6 +206,16 @@ int CommandLine::Parse(int argc, const char* const* argv, HostOptions* options) 
         return kExitUsage;
     }
 
+    for (const std::string& list : switches.suitLists) ToSuits(list, &options->suits);
+    // A rate slower than one frame in the run would record nothing true.
+    const double span = options->seconds < 0 ? kMaxSeconds : options->seconds;
+    if (options->rate * span < 1) {
+        char text[160];
+        std::snprintf(text, sizeof text, "--rate %g and --seconds %g make less than one frame", options->rate,
+                      span);
+        ReportError(text);
+        return kExitUsage;
+    }
     std::set<int> seen;
     for (int suit : options->suits) {
         if (!seen.insert(suit).second) {

@@ -9,10 +9,11 @@ namespace kxhost {
 
 enum ExitCode {
     kExitOk = 0,
-    kExitFailure = 1,       // the plug-in, the suits or a file let us down
-    kExitUsage = 2,         // the command line asks for something impossible
-    kExitInterrupted = 130  // a recording stopped by Ctrl-C, as shells count it
+    kExitFailure = 1,  // the plug-in, the suits or a file let us down
+    kExitUsage = 2,    // the command line asks for something impossible
 };
+// A recording stopped by a signal exits as shells count a death by it:
+// kx::InterruptExitCode().
 
 class Failure : public std::runtime_error {
 public:

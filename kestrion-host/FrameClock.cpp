@@ -14,6 +14,10 @@ bool FrameClock::WaitFor(long index) {
     return WaitUntil(start_ + std::chrono::duration_cast<Clock::duration>(offset));
 }
 
+double FrameClock::Lateness(long index) const {
+    return std::chrono::duration<double>(Clock::now() - start_).count() - static_cast<double>(index) / rate_;
+}
+
 bool FrameClock::Pause(double seconds) {
     const auto span = std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds));
     return WaitUntil(Clock::now() + span);

@@ -13,9 +13,10 @@ public:
     // Waits until frame `index` is due; false when Ctrl-C came first. A late
     // frame is due at once: frames are never skipped.
     bool WaitFor(long index);
+    // How long ago frame `index` was due: negative while it is not.
+    double Lateness(long index) const;
     // Waits up to `seconds`; false when Ctrl-C came first.
     static bool Pause(double seconds);
-
 
 private:
     using Clock = std::chrono::steady_clock;

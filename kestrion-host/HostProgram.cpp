@@ -9,10 +9,12 @@
 #include "kestrion-host/Recording.h"
 #include "kestrion-host/SuitSession.h"
 #include "platform/DynamicLibrary.h"
+#include "platform/Interrupt.h"
 
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 
 namespace kxhost {
 namespace {
@@ -36,6 +38,13 @@ std::string SuitList(const std::vector<int>& suits) {
         list += std::to_string(suits[i]);
     }
     return list;
+}
+
+// Three significant digits, for measured values.
+double Round(double value) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.3g", value);
+    return std::atof(text);
 }
 
 std::string Number(double value) {
@@ -108,7 +117,7 @@ int HostProgram::Stream() {
             std::snprintf(text, sizeof text, "streaming at %g Hz: %.1f s (Ctrl-C stops)", rate, done / rate);
             return std::string(text);
         });
-    screen_.Print(complete ? "Stream ended" : "Stream stopped by Ctrl-C");
+    screen_.Print(complete ? std::string("Stream ended") : std::string("Stream stopped by ") + kx::InterruptName());
     return kExitOk;
 }
 
@@ -117,8 +126,11 @@ int HostProgram::Record() {
     Recording::RefuseExisting(Recording::FileNames(options_.file, options_.suits), options_.force);
     LoadPlugin();
     SuitSession session(plugin_);
-    const char* interrupted = "recording stopped by Ctrl-C; no file written";
-    if (!StartSuits(session)) throw Failure(kExitInterrupted, interrupted);
+    auto interrupted = [] {
+        return Failure(kx::InterruptExitCode(),
+                       std::string("recording stopped by ") + kx::InterruptName() + "; no file written");
+    };
+    if (!StartSuits(session)) throw interrupted();
     const double rate = options_.rate, seconds = options_.seconds;
     const long frames = std::max(1L, std::lround(seconds * rate));
     OscSender osc(options_.osc, session.Suits(), rate);
@@ -136,7 +148,7 @@ int HostProgram::Record() {
             osc.Send(read);
         },
         [&bar, rate](long done) { return "recording " + bar.Text(done / rate); });
-    if (!complete) throw Failure(kExitInterrupted, interrupted);
+    if (!complete) throw interrupted();
     recording.Commit();
     for (const std::string& name : recording.Names()) {
         screen_.Print("Wrote " + name + " (" + std::to_string(recording.Frames()) + " frames, " +
@@ -166,6 +178,15 @@ bool HostProgram::ReadFrames(SuitSession& session, long frames, const FrameSink&
         view.Update(k / options_.rate, read, status(k + 1));
     }
     view.Finish();
+    // Late frames are read at once, so a run that cannot keep up has frames
+    // whose times, k / rate, are too early: say so.
+    const double planned = frames / options_.rate, late = clock.Lateness(frames - 1);
+    if (frames > 0 && late > std::max(0.25, planned / 10)) {
+        screen_.Note("kestrion-host: fell " + Number(Round(late)) + " s behind the rate: " + std::to_string(frames) +
+                     " frames took " + Number(Round(planned + late)) + " s rather than " + Number(planned) +
+                     " s, " + Number(Round(frames / (planned + late))) + " a second rather than " +
+                     Number(options_.rate));
+    }
     return true;
 }
 

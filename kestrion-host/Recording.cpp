@@ -1,6 +1,7 @@
 #include "kestrion-host/Recording.h"
 
 #include "kestrion-host/Failure.h"
+#include "platform/Files.h"
 
 #include <algorithm>
 #include <cctype>
@@ -22,10 +23,20 @@ bool EndsWithBvh(const std::string& path) {
     return path.size() >= 4 && Lower(path.substr(path.size() - 4)) == ".bvh";
 }
 
-bool Exists(const std::string& path) {
-    std::FILE* file = std::fopen(path.c_str(), "rb");
-    if (file != nullptr) std::fclose(file);
-    return file != nullptr || errno != ENOENT;
+// Keeps the file under `name`, if there is one, also under a fresh name
+// beside it (in `kept`), until the new file has taken its place.
+bool KeepOld(const std::string& name, std::string* kept, std::string* error) {
+    std::string ignored;
+    // A folder no file can replace: the rename reports it.
+    if (kx::Examine(name, &ignored) != kx::PathKind::Other) return true;
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        *kept = AtomicFile::NameBeside(name, ".old");
+        const kx::MoveResult result = kx::SetAside(name, *kept, error);
+        if (result == kx::MoveResult::Moved) return true;
+        if (result == kx::MoveResult::Failed) break;
+    }
+    kept->clear();
+    return false;
 }
 
 }  // namespace
@@ -45,7 +56,18 @@ Recording::Recording(std::string path, std::vector<int> suits, double rate, bool
 
 void Recording::RefuseExisting(const std::vector<std::string>& names, bool replace) {
     for (const std::string& name : names) {
-        if (!replace && Exists(name)) throw Failure(kExitFailure, name + " exists; add --force to overwrite it");
+        std::string error;
+        switch (kx::Examine(name, &error)) {
+            case kx::PathKind::None:
+                break;
+            case kx::PathKind::Folder:
+                throw Failure(kExitFailure, "cannot write " + name + ": it is a folder");
+            case kx::PathKind::Other:
+                if (!replace) throw Failure(kExitFailure, name + " exists; add --force to overwrite it");
+                break;
+            case kx::PathKind::Unknown:
+                throw Failure(kExitFailure, "cannot write " + name + ": " + error);
+        }
     }
 }
 
@@ -82,17 +104,44 @@ void Recording::Commit() {
     for (std::size_t i = 0; i < bvhWriters_.size(); ++i) {
         if (!bvhWriters_[i].Finish()) WriteError(*files_[i]);
     }
+    for (const auto& file : files_) {
+        std::string error;
+        if (!file->Close(&error)) throw Failure(kExitFailure, "cannot write " + file->Path() + ": " + error);
+    }
+    // All or nothing: the files replaced stay under a second name until
+    // every new one has its name, and get theirs back otherwise.
+    std::vector<std::string> kept(names_.size());
+    auto takeBack = [&](std::size_t named) {
+        for (std::size_t i = 0; i < names_.size(); ++i) {
+            std::string ignored;
+            if (!kept[i].empty()) {
+                kx::MoveFileTo(kept[i], names_[i], true, &ignored);
+                std::remove(kept[i].c_str());  // still there when it was a second link
+            } else if (i < named) {
+                std::remove(names_[i].c_str());
+            }
+        }
+    };
+    for (std::size_t i = 0; replace_ && i < names_.size(); ++i) {
+        std::string error;
+        if (!KeepOld(names_[i], &kept[i], &error)) {
+            takeBack(0);
+            throw Failure(kExitFailure, "cannot replace " + names_[i] + ": cannot keep it meanwhile: " + error);
+        }
+    }
     for (std::size_t i = 0; i < files_.size(); ++i) {
         std::string error;
-        const AtomicFile::Result result = files_[i]->Commit(replace_, &error);
+        const AtomicFile::Result result = files_[i]->Rename(replace_, &error);
         if (result != AtomicFile::Result::Committed) {
-            // All or nothing: take back the files already named.
-            for (std::size_t done = 0; done < i; ++done) std::remove(names_[done].c_str());
+            takeBack(i);
             if (result == AtomicFile::Result::Exists) {
                 throw Failure(kExitFailure, names_[i] + " appeared meanwhile; add --force to overwrite it");
             }
             throw Failure(kExitFailure, "cannot write " + names_[i] + ": " + error);
         }
+    }
+    for (const std::string& old : kept) {
+        if (!old.empty()) std::remove(old.c_str());
     }
 }
 

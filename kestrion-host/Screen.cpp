@@ -2,10 +2,22 @@
 
 #include "host/EngineInterface.h"
 #include "platform/Console.h"
+#include "platform/Interrupt.h"
 
+#include <cerrno>
 #include <cstdio>
 
 namespace kxhost {
+namespace {
+
+// A reader that went away ends the run, as SIGPIPE would have.
+void Flush(std::FILE* stream) {
+    if (std::fflush(stream) == 0 && std::ferror(stream) == 0) return;
+    if (errno == EPIPE) kx::OutputClosed();
+    std::clearerr(stream);
+}
+
+}  // namespace
 
 Screen::Screen(bool live) : live_(live), columns_(live ? kx::TerminalColumns() : 0) {}
 
@@ -26,14 +38,14 @@ void Screen::Show(const std::vector<std::string>& lines) {
     std::lock_guard<std::mutex> guard(lock_);
     if (!live_) {
         for (const std::string& line : lines) std::fprintf(stdout, "%s\n", line.c_str());
-        std::fflush(stdout);
+        Flush(stdout);
         return;
     }
     // Overwrite line by line rather than erase first: no flicker.
     if (drawn_ && !block_.empty()) std::fprintf(stdout, "\x1b[%dA\r", static_cast<int>(block_.size()));
     for (const std::string& line : lines) std::fprintf(stdout, "%s\x1b[K\n", Fitted(line).c_str());
     if (lines.size() < block_.size()) std::fputs("\x1b[J", stdout);
-    std::fflush(stdout);
+    Flush(stdout);
     block_ = lines;
     drawn_ = true;
 }
@@ -49,7 +61,7 @@ void Screen::Print(const std::string& line) {
     EraseBlock();
     // From the line's start, over a "^C" the terminal may have echoed.
     std::fprintf(stdout, live_ ? "\r%s\x1b[K\n" : "%s\n", line.c_str());
-    std::fflush(stdout);
+    Flush(stdout);
     DrawBlock();
 }
 
@@ -57,20 +69,20 @@ void Screen::Note(const std::string& line) {
     std::lock_guard<std::mutex> guard(lock_);
     EraseBlock();
     std::fprintf(stderr, "%s\n", line.c_str());
-    std::fflush(stderr);
+    Flush(stderr);
     DrawBlock();
 }
 
 void Screen::EraseBlock() {
     if (!live_ || !drawn_ || block_.empty()) return;
     std::fprintf(stdout, "\x1b[%dA\r\x1b[J", static_cast<int>(block_.size()));
-    std::fflush(stdout);
+    Flush(stdout);
 }
 
 void Screen::DrawBlock() {
     if (!live_ || !drawn_) return;
     for (const std::string& line : block_) std::fprintf(stdout, "%s\x1b[K\n", Fitted(line).c_str());
-    std::fflush(stdout);
+    Flush(stdout);
 }
 
 // A line that wraps would throw the cursor arithmetic off.

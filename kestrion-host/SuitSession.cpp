@@ -1,10 +1,13 @@
 #include "kestrion-host/SuitSession.h"
 
+#include "kestrion-host/AtomicFile.h"
 #include "kestrion-host/Failure.h"
 #include "kestrion-host/FrameClock.h"
+#include "platform/Interrupt.h"
 
 #include <algorithm>
 #include <chrono>
+#include <cstdio>
 #include <cstring>
 #include <string>
 
@@ -25,20 +28,80 @@ std::string SuitRange(int count) {
     return std::to_string(count) + " suits (0 to " + std::to_string(count - 1) + ")";
 }
 
+// A GetData waits at most for one read of the suit, normally well under a
+// millisecond. The other calls wait for the driver's pass over every suit,
+// which takes up to a millisecond a suit under Wine on a busy machine.
+constexpr double kReadBound = 0.5;
+constexpr double kPassPerSuit = 0.004;
+// The first connect starts the suit library, which searches for the suits.
+constexpr double kStartBound = 5;
+// A reset waits half a second for a driver stuck in a read, then ends it.
+constexpr double kResetBound = 2;
+
+// The end when a thread of ours is stuck in the plug-in: no unwinding, no
+// destructor may touch the channel or unload its library.
+[[noreturn]] void Abandon(int code, const std::string& message) {
+    AtomicFile::DiscardAll();
+    std::fflush(stdout);
+    std::fprintf(stderr, "kestrion-host: %s\n", message.c_str());
+    std::fflush(stderr);
+    kx::ExitNow(code);
+}
+
+std::string Seconds(double value) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.1f s", value);
+    return text;
+}
+
 }  // namespace
 
-SuitSession::SuitSession(const PluginLibrary& plugin) : channel_(plugin.NewChannel()) {}
+SuitSession::SuitSession(const PluginLibrary& plugin) {
+    OnChannel("InitDLL", kReadBound, [&] { channel_ = plugin.NewChannel(); });
+}
 
 SuitSession::~SuitSession() {
-    channel_->Reset();
-    channel_.reset();
+    OnChannel("Reset", PassBound(kResetBound), [this] {
+        channel_->Reset();
+        channel_.reset();
+    });
+}
+
+void SuitSession::OnChannel(const char* what, double bound, const std::function<void()>& call) {
+    const ChannelThread::Outcome outcome = thread_.Run(call, bound);
+    if (outcome == ChannelThread::Outcome::Done) return;
+    const int suit = readingSuit_.load();
+    const std::string stuck = suit >= 0 ? "suit " + std::to_string(suit) + "'s read in the suit library"
+                                        : std::string("the plug-in's ") + what;
+    const char* unreset = "; ended without resetting the channel";
+    if (outcome == ChannelThread::Outcome::Stopped) {
+        Abandon(kx::InterruptExitCode(),
+                std::string("stopped by ") + kx::InterruptName() + " while " + stuck + " had not returned" + unreset);
+    }
+    Abandon(kExitFailure, (suit >= 0 ? "suit " + std::to_string(suit) + " hangs: its read in the suit library"
+                                     : stuck) +
+                              " has not returned for " + Seconds(bound) + unreset);
+}
+
+double SuitSession::PassBound(double base) const {
+    return base + kPassPerSuit * static_cast<double>(suits_.size());
+}
+
+void SuitSession::GetData(std::size_t index, Frame* frame) {
+    thread_.Beat();
+    readingSuit_.store(suits_[index]);
+    channel_->GetData(suits_[index], *frame);
+    readingSuit_.store(-1);
 }
 
 void SuitSession::Connect(const std::vector<int>& wanted) {
     // The first connect starts the driver, and only a started driver knows
     // how many suits there are.
-    channel_->Connect(wanted.empty() ? 0 : wanted.front());
-    const int count = channel_->GetNrOfSuits();
+    int count = 0;
+    OnChannel("Connect", kStartBound, [&] {
+        channel_->Connect(wanted.empty() ? 0 : wanted.front());
+        count = channel_->GetNrOfSuits();
+    });
     if (count <= 0) {
         throw Failure(kExitFailure, "no suits found: the suit library did not start or found none"
                                     " (see the plug-in's messages above)");
@@ -54,7 +117,9 @@ void SuitSession::Connect(const std::vector<int>& wanted) {
     } else {
         suits_ = wanted;
     }
-    for (std::size_t i = 1; i < suits_.size(); ++i) channel_->Connect(suits_[i]);
+    for (std::size_t i = 1; i < suits_.size(); ++i) {
+        OnChannel("Connect", PassBound(kReadBound), [&] { channel_->Connect(suits_[i]); });
+    }
 }
 
 void SuitSession::Apply(const SuitSettings& settings) {
@@ -67,15 +132,21 @@ void SuitSession::Apply(const SuitSettings& settings) {
 }
 
 void SuitSession::ApplyTo(int suit, const SuitSettings& settings) {
-    if (settings.jumping != Switch::Unchanged) channel_->EnableJumping(suit, settings.jumping == Switch::On);
+    // Each waits for the driver's pass: one call at a time, each bounded.
+    auto call = [&](const char* what, const std::function<void()>& apply) {
+        OnChannel(what, PassBound(kReadBound), apply);
+    };
+    if (settings.jumping != Switch::Unchanged) {
+        call("EnabelJumping", [&] { channel_->EnableJumping(suit, settings.jumping == Switch::On); });
+    }
     if (settings.unevenTerrain != Switch::Unchanged) {
-        channel_->EnableUnevenTerrain(suit, settings.unevenTerrain == Switch::On);
+        call("EnableUnevenTerrain", [&] { channel_->EnableUnevenTerrain(suit, settings.unevenTerrain == Switch::On); });
     }
     if (settings.ignoreFloor != Switch::Unchanged) {
-        channel_->EnableIgnoreFloor(suit, settings.ignoreFloor == Switch::On);
+        call("EnableIgnoreFloor", [&] { channel_->EnableIgnoreFloor(suit, settings.ignoreFloor == Switch::On); });
     }
-    if (settings.setNull) channel_->SetNull(suit);
-    if (settings.setNorth) channel_->SetNorth(suit);
+    if (settings.setNull) call("SetNull", [&] { channel_->SetNull(suit); });
+    if (settings.setNorth) call("SetNorth", [&] { channel_->SetNorth(suit); });
 }
 
 bool SuitSession::WaitForFrames(double timeoutSeconds) {
@@ -88,7 +159,7 @@ bool SuitSession::WaitForFrames(double timeoutSeconds) {
     Frame frame{};
     for (std::size_t i = 0; i < suits_.size(); ++i) {
         for (;;) {
-            channel_->GetData(suits_[i], frame);
+            OnChannel("GetData", kReadBound, [&] { GetData(i, &frame); });
             if (HasData(frame)) {
                 const bool stale = !beforeSettings_.empty() &&
                                    std::memcmp(&frame, &beforeSettings_[i], sizeof frame) == 0;
@@ -106,7 +177,9 @@ bool SuitSession::WaitForFrames(double timeoutSeconds) {
 
 void SuitSession::Read(std::vector<Frame>* frames) {
     frames->resize(suits_.size());
-    for (std::size_t i = 0; i < suits_.size(); ++i) channel_->GetData(suits_[i], (*frames)[i]);
+    OnChannel("GetData", kReadBound, [&] {
+        for (std::size_t i = 0; i < suits_.size(); ++i) GetData(i, &(*frames)[i]);
+    });
 }
 
 }  // namespace kxhost

@@ -1,12 +1,21 @@
 // One channel of the plug-in with the suits a run uses: connected, set up,
-// read, and reset again however the run ends.
+// read, and reset again however the run ends. Every call into the channel
+// is made on a thread of its own; one that does not return in time, as
+// when a suit library's read hangs, ends the program at once with exit 1
+// (128 and the signal's number when a signal came meanwhile), after
+// removing the recording's temporary files: the channel cannot be reset
+// then.
 #pragma once
 
 #include "driver/Frame.h"
+#include "kestrion-host/ChannelThread.h"
 #include "kestrion-host/HostOptions.h"
 #include "kestrion-host/PluginLibrary.h"
 
+#include <atomic>
+#include <functional>
 #include <memory>
+#include <string>
 #include <vector>
 
 namespace kxhost {
@@ -39,7 +48,16 @@ public:
     const std::vector<int>& Suits() const { return suits_; }
 
 private:
+    // Runs `call` on the channel's thread; `what` names the channel's
+    // operation for the message should it not return in time.
+    void OnChannel(const char* what, double bound, const std::function<void()>& call);
+    // `base` and the time the driver's pass over the suits may take.
+    double PassBound(double base) const;
+    void GetData(std::size_t index, Frame* frame);
+
+    ChannelThread thread_;
     std::unique_ptr<SuitChannel> channel_;
+    std::atomic<int> readingSuit_{-1};  // whose GetData runs now
     std::vector<int> suits_;
     // The frames as they were when the settings were made, if any were.
     std::vector<Frame> beforeSettings_;

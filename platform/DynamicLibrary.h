@@ -12,7 +12,10 @@ public:
     DynamicLibrary(const DynamicLibrary&) = delete;
     DynamicLibrary& operator=(const DynamicLibrary&) = delete;
 
-    // False, with the system's reason in `error`, when it cannot be loaded.
+    // False, with the reason in `error`, when it cannot be loaded. A name
+    // without a folder is the file in the current folder, never one on the
+    // loader's search path. The file is checked first: a library cut short
+    // would crash the loader where its missing parts are touched.
     bool Open(const std::string& path, std::string* error);
     // The address of an exported symbol, or null.
     void* Symbol(const char* name) const;

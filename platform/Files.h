@@ -17,7 +17,24 @@ enum class MoveResult { Moved, TargetExists, Failed };
 // system's reason for Failed.
 MoveResult MoveFileTo(const std::string& from, const std::string& to, bool replace, std::string* error);
 
-// This process's id, to keep temporary names of concurrent runs apart.
+enum class PathKind { None, Folder, Other, Unknown };
+
+// What is under `path` itself (a symbolic link is not followed), looking
+// without opening it. None also means the folder it would go in exists;
+// Unknown, with the system's reason, when it cannot be told (a name too
+// long, a path through a file, a missing folder).
+PathKind Examine(const std::string& path, std::string* error);
+
+// Creates `path` for writing, only when nothing is under that name, not
+// even a symbolic link; null with errno (EEXIST when the name is taken).
+std::FILE* CreateNew(const std::string& path);
+
+// Keeps the file `path` also under the name `aside` (a hard link); where
+// the file system has no links, moves it there. TargetExists when `aside`
+// is taken.
+MoveResult SetAside(const std::string& path, const std::string& aside, std::string* error);
+
+// This process's id.
 unsigned long ProcessId();
 
 }  // namespace kx

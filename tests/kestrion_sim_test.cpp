@@ -235,6 +235,22 @@ TEST_F(SimEnvironment, RejectsBadValuesWithAClearMessage) {
     }
 }
 
+TEST_F(SimEnvironment, ReadsAHangOfEachKindAndRejectsOthers) {
+    Set("KESTRION_SIM_HANG", "3:pipe:40");
+    ASSERT_TRUE(Read()) << error;
+    EXPECT_EQ(settings.hangSuit, 3);
+    EXPECT_EQ(settings.hangHow, KestrionSim::Hang::Pipe);
+    EXPECT_EQ(settings.hangAfter, 40);
+    Set("KESTRION_SIM_HANG", "0:spin:0");
+    ASSERT_TRUE(Read()) << error;
+    EXPECT_EQ(settings.hangHow, KestrionSim::Hang::Spin);
+    for (const char* bad : {"1:sleep:4", "1:spin", "x:wait:1", "1:mutex:-1", "1:wait:2:3", ":wait:1"}) {
+        Set("KESTRION_SIM_HANG", bad);
+        EXPECT_FALSE(Read()) << bad;
+        EXPECT_NE(error.find("KESTRION_SIM_HANG must be SUIT:KIND:AFTER"), std::string::npos) << bad;
+    }
+}
+
 class SimLibrary : public kxtest::SuitLibraryTest {};
 
 TEST_F(SimLibrary, SamplesAreWholeAndNumberedAndCarryTheirProductionTime) {

@@ -24,6 +24,33 @@ const char* Get(const char* name) {
     return v != nullptr && v[0] != '\0' ? v : nullptr;
 }
 
+// SUIT:KIND:AFTER, as "1:spin:40".
+bool ReadHang(const char* value, EnvironmentSettings* s, std::string* error) {
+    using KestrionSim::Hang;
+    const std::string text(value);
+    const std::size_t first = text.find(':'), second = text.find(':', first == std::string::npos ? 0 : first + 1);
+    const std::string kind = second == std::string::npos ? "" : text.substr(first + 1, second - first - 1);
+    const struct {
+        const char* name;
+        Hang how;
+    } kinds[] = {{"wait", Hang::Wait}, {"spin", Hang::Spin}, {"mutex", Hang::Mutex}, {"pipe", Hang::Pipe}};
+    bool known = false;
+    for (const auto& k : kinds) {
+        if (kind == k.name) {
+            s->hangHow = k.how;
+            known = true;
+        }
+    }
+    if (!known || !ParseInt(text.substr(0, first), 0, 1023, &s->hangSuit) ||
+        !ParseInt(text.substr(second + 1), 0, 1000000000, &s->hangAfter)) {
+        *error = "KESTRION_SIM_HANG must be SUIT:KIND:AFTER (KIND wait, spin, mutex or pipe; AFTER the good reads "
+                 "before), not '" + text + "'";
+        s->hangSuit = -1;
+        return false;
+    }
+    return true;
+}
+
 }  // namespace
 
 bool ReadEnvironment(EnvironmentSettings* s, std::string* error) {
@@ -74,6 +101,9 @@ bool ReadEnvironment(EnvironmentSettings* s, std::string* error) {
                      std::to_string(s->suits) + " suits";
             return false;
         }
+    }
+    if (const char* v = Get("KESTRION_SIM_HANG")) {
+        if (!ReadHang(v, s, error)) return false;
     }
     return true;
 }

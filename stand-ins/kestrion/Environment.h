@@ -1,6 +1,8 @@
 // Reading the simulated suits' settings from the environment.
 #pragma once
 
+#include "kestrion/KestrionSim.h"
+
 #include <memory>
 #include <set>
 #include <string>
@@ -16,6 +18,10 @@ struct EnvironmentSettings {
     std::set<int> noOpen;
     std::string callLog;  // a file that every call but the reads is appended to
     std::vector<std::shared_ptr<const Replay>> replays;  // played by suits 0, 1, ...
+    // KESTRION_SIM_HANG: suit `hangSuit`'s reads hang after `hangAfter` good ones.
+    int hangSuit = -1;
+    KestrionSim::Hang hangHow = KestrionSim::Hang::Wait;
+    int hangAfter = 0;
 };
 
 // Parses the KESTRION_SIM_* variables; false with `error` set on a bad value.

@@ -105,6 +105,8 @@ struct SuitState {
     kestrion::MotionSettings settings;
     std::uint32_t samples = 0;
     Gate* nextReadsWaitAt = nullptr;  // scripted: set until released
+    Gate* hangsLater = nullptr;       // from the environment: becomes nextReadsWaitAt
+    int goodReadsLeft = 0;            // before that
     Gate* waitingOn = nullptr;        // set while a read waits
     std::array<ProducedSample, 64> produced;
 };
@@ -231,6 +233,24 @@ void ReleaseAllWaits(std::unique_lock<std::mutex>& guard, Library& l) {
     l.gates.clear();
 }
 
+// A gate of `how`, kept among the library's gates; under the library's
+// lock. With `hold`, Hang::Mutex is held by the calling thread from now on.
+Gate* NewGate(Library& l, KestrionSim::Hang how, bool hangsForGood, bool hold = true) {
+    using KestrionSim::Hang;
+    auto gate = std::make_unique<Gate>(how, hangsForGood);
+    if (how == Hang::Mutex && hold) {
+        gate->held.lock();
+        gate->holder = std::this_thread::get_id();
+        gate->holding = true;
+    }
+    if (how == Hang::Pipe && !kestrion::OpenPipe(gate->pipe)) {
+        std::fprintf(stderr, "Kestrion simulator: no pipe for a hung read; it waits instead\n");
+        gate = std::make_unique<Gate>(Hang::Wait, hangsForGood);
+    }
+    l.gates.push_back(std::move(gate));
+    return l.gates.back().get();
+}
+
 int SettingCall(const char* function, GyroHandle handle, long long flag, bool hasFlag,
                 void (*apply)(Library&, int suit, long long flag)) {
     Library& l = Lib();
@@ -248,18 +268,19 @@ extern "C" {
 
 int GyroInit(void) {
     Library& l = Lib();
-    std::lock_guard<std::mutex> guard(l.lock);
+    std::unique_lock<std::mutex> guard(l.lock);
+    Gate* toHold = nullptr;
     Log(l, "GyroInit", {});
     int result = 1;
     int count = 0;
     std::set<int> noOpen;
     std::vector<std::shared_ptr<const kestrion::Replay>> replays;
+    kestrion::EnvironmentSettings env;
     if (l.scripted) {
         result = l.scriptedInit;
         count = l.scriptedSuits;
         noOpen = l.scriptedNoOpen;
     } else {
-        kestrion::EnvironmentSettings env;
         std::string error;
         if (!kestrion::ReadEnvironment(&env, &error)) {
             std::fprintf(stderr, "Kestrion simulator: %s\n", error.c_str());
@@ -287,6 +308,23 @@ int GyroInit(void) {
         }
         l.replays = replays;
         l.replayStartNs = SinceEpochNs(l);
+        if (env.hangSuit >= 0 && env.hangSuit < count) {
+            // Made here, so that a mutex hang is held by the thread that
+            // started the library, never by the reader.
+            SuitState& s = l.suits[static_cast<std::size_t>(env.hangSuit)];
+            s.hangsLater = NewGate(l, env.hangHow, true, false);
+            s.goodReadsLeft = env.hangAfter;
+            if (env.hangHow == KestrionSim::Hang::Mutex) toHold = s.hangsLater;
+        }
+    }
+    if (toHold != nullptr) {
+        // Taken outside the library's lock: this thread takes that lock
+        // later while holding this one for good, so never the other way.
+        guard.unlock();
+        toHold->held.lock();
+        guard.lock();
+        toHold->holder = std::this_thread::get_id();
+        toHold->holding = true;
     }
     return result;
 }
@@ -347,6 +385,10 @@ int GyroRead(GyroHandle handle, Frame* frame) {
         if (suit < 0 || frame == nullptr) return -1;
         next = NextSample(l, suit);
         SuitState& s = l.suits[static_cast<std::size_t>(suit)];
+        if (s.hangsLater != nullptr && s.goodReadsLeft-- == 0) {
+            s.nextReadsWaitAt = s.hangsLater;
+            s.hangsLater = nullptr;
+        }
         if (s.nextReadsWaitAt == nullptr) {
             std::memcpy(frame, &next, sizeof next);
             return 0;
@@ -499,20 +541,9 @@ void WaitAtNewGate(int suit, Hang how, bool hangsForGood) {
     Library& l = Lib();
     std::lock_guard<std::mutex> guard(l.lock);
     if (suit < 0 || static_cast<std::size_t>(suit) >= l.suits.size()) return;
-    auto gate = std::make_unique<Gate>(how, hangsForGood);
-    if (how == Hang::Mutex) {
-        gate->held.lock();
-        gate->holder = std::this_thread::get_id();
-        gate->holding = true;
-    }
-    if (how == Hang::Pipe && !kestrion::OpenPipe(gate->pipe)) {
-        std::fprintf(stderr, "Kestrion simulator: no pipe for a hung read; it waits instead\n");
-        gate = std::make_unique<Gate>(Hang::Wait, hangsForGood);
-    }
     SuitState& s = l.suits[static_cast<std::size_t>(suit)];
     if (s.nextReadsWaitAt != nullptr) Release(*s.nextReadsWaitAt);
-    s.nextReadsWaitAt = gate.get();
-    l.gates.push_back(std::move(gate));
+    s.nextReadsWaitAt = NewGate(l, how, hangsForGood);
 }
 
 }  // namespace

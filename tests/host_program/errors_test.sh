@@ -35,6 +35,12 @@ host stream --suits 0,x
 expect_one_line_error 2 "--suits: suit indices are whole numbers" "suit not a number"
 host stream --suits 1,1
 expect_one_line_error 2 "suit 1 is listed twice" "suit listed twice"
+host stream --suits 0,,1 --seconds 0.5
+expect_one_line_error 2 "--suits: suit indices are whole numbers.*'0,,1'" "empty suit item"
+host stream --rate 0x28 --seconds 0.5
+expect_one_line_error 2 "--rate: must be a number.*'0x28'" "hex rate"
+host record tiny.bvh --rate 1e-300
+expect_one_line_error 2 "--rate 1e-300 and --seconds 5 make less than one frame" "rate below one frame"
 host stream --jumping yes
 expect_one_line_error 2 "--jumping: must be on or off" "jumping yes"
 host record walk.txt
@@ -73,6 +79,21 @@ host --plugin "${2:?wrong-name library}" info
 expect_one_line_error 1 "is not the suit plug-in: its channel type is not named KestrionUnique" "wrong type name"
 host --plugin "${3:?wrong-GUID library}" record walk.bvh
 expect_one_line_error 1 "is not the suit plug-in: its channel type has another GUID" "wrong type GUID"
+
+# A plain name is the file in this folder, not one on the loader's search
+# path: here the wrong-name library under the plug-in's own name.
+plugin_file=$(ls "$program_dir" | grep -E '^(lib)?KestrionUnique\.(so|dll)$')
+cp "$2" "$plugin_file"
+host --plugin "$plugin_file" info
+expect_one_line_error 1 "is not the suit plug-in: its channel type is not named" "plug-in by a plain name"
+rm -f "$plugin_file"
+# A plug-in cut short is refused before the loader touches its missing parts.
+for size in 100 4000 60000; do
+  head -c $size "$program_dir/$plugin_file" >cut.so
+  host --plugin ./cut.so info
+  expect_one_line_error 1 "cannot load the plug-in ./cut.so: " "plug-in cut to $size bytes"
+done
+rm -f cut.so
 
 # No suits, or a suit that never opens.
 KESTRION_SIM_SUITS=0 host stream --seconds 1
@@ -120,9 +141,46 @@ host record walk.csv --seconds 0.2 --force
 expect_exit 0 "record CSV --force"
 [ "$(head -c 6 walk.csv)" = "frame," ] || fail "--force did not replace walk.csv"
 
-# A folder that does not exist.
+# A folder that does not exist, a path through a file, a name too long: the
+# real reason, before the suits start.
 host record no/such/dir/walk.csv --seconds 0.2
 expect_one_line_error 1 "cannot write no/such/dir/walk.csv" "missing folder"
+touch plain
+host record plain/walk.csv --seconds 0.2
+expect_one_line_error 1 "cannot write plain/walk.csv: " "path through a file"
+long=$(printf 'n%.0s' $(seq 300)).csv
+host record "$long" --seconds 0.2
+expect_one_line_error 1 "cannot write n+\.csv: " "name too long"
+grep -q '^plug-in: ' err.txt && fail "the suits started for a name that cannot be written"
+rm -f plain
+if linux_only "a Windows path holds 260 characters in all"; then
+  name250=$(printf 'w%.0s' $(seq 246)).csv
+  host record "$name250" --suits 0 --seconds 0.2
+  expect_exit 0 "a 250-byte name"
+  [ -f "$name250" ] || fail "a 250-byte name: not written"
+  rm -f "$name250"
+fi
+
+# What is under a name is examined, never opened or followed: a FIFO does not
+# block, a dangling link counts as there. Temporary files are made anew: a
+# link planted under the name a run would once have used leads nowhere.
+if linux_only "FIFOs, and links that Windows programs see as plain files"; then
+  mkfifo fifo.bvh
+  host_within 30 record fifo.bvh --suits 0 --seconds 0.2
+  expect_one_line_error 1 "fifo.bvh exists; add --force" "FIFO under the name"
+  ln -s nowhere dangling.csv
+  host_within 30 record dangling.csv --seconds 2
+  expect_one_line_error 1 "dangling.csv exists; add --force" "dangling link under the name"
+  echo "keep me" >victim
+  bash -c 'ln -s victim planted.bvh.$$.part; exec "$@" >out.txt 2>err.txt' sh "$program" record planted.bvh --suits 0 \
+    --seconds 0.2
+  status=$?
+  expect_exit 0 "link planted under a temporary name"
+  [ "$(cat victim)" = "keep me" ] || fail "a planted link led the recording into another file"
+  [ -L planted.bvh ] && fail "planted.bvh is a link to another file"
+  check_bvh planted.bvh 40 8 >&2 || fail "planted.bvh is not the recording"
+  rm -f fifo.bvh dangling.csv victim planted.bvh planted.bvh.*.part
+fi
 
 # The Windows build has no view, and says so.
 if [ ${#runner[@]} -gt 0 ]; then

@@ -1,10 +1,13 @@
 #!/usr/bin/env bash
 # What happens during a run. Ctrl-C (SIGINT; under Wine it becomes the
 # console's Ctrl-C event): a recording leaves no file and exits 130; a stream
-# ends cleanly with 0; both reset the channel first. A file that appears
-# under a recording's name while it records is kept, and the recording is
-# not written.
+# ends cleanly with 0; both reset the channel first. The other signals that
+# end a run do the same, and say which they were. A file that appears under
+# a recording's name while it records is kept, and the recording is not
+# written; with --force, the files it would replace stay. A suit library read
+# that hangs ends the run at once.
 source "$(dirname "$0")/lib.sh"
+shm=/dev/shm/kx-mutex.$(id -u).KestrionMutex
 
 # start_host ARGS...: the program in the background, its process in $pid.
 start_host() {
@@ -75,6 +78,61 @@ if wait_for "Recording suits 0 and 1"; then
   expect_no_files "file appeared while recording"
 else
   fail "the recording did not start"; kill "$pid"; wait "$pid"
+fi
+
+echo old >force-suit0.bvh
+start_host record force.bvh --seconds 3 --force
+if wait_for "Recording suits 0 and 1"; then
+  mkdir force-suit1.bvh
+  status=0
+  wait "$pid" || status=$?
+  plain_line_ends
+  expect_one_line_error 1 "cannot write force-suit1.bvh: " "--force, and a folder appeared while recording"
+  [ "$(cat force-suit0.bvh)" = old ] || fail "--force: the old force-suit0.bvh was lost"
+  rmdir force-suit1.bvh
+  rm -f force-suit0.bvh
+  expect_no_files "--force, and a folder appeared while recording"
+else
+  fail "the recording did not start"; kill "$pid"; wait "$pid"
+fi
+
+# A read that never returns, in each of the simulator's ways, on its 10th
+# read: the suit named, no file left, the end well before --seconds.
+for kind in spin mutex pipe wait; do
+  start=$SECONDS
+  KESTRION_SIM_HANG=1:$kind:10 host_within 20 record hang.bvh --seconds 30
+  expect_one_line_error 1 "suit 1 hangs: its read in the suit library has not returned" "hung read ($kind)"
+  [ $((SECONDS - start)) -lt 10 ] || fail "hung read ($kind): ended after $((SECONDS - start)) s"
+  expect_no_files "hung read ($kind)"
+done
+# The other calls wait for the driver's pass, which the hung read holds;
+# which call meets the hang first depends on when the driver's thread runs.
+KESTRION_SIM_HANG=0:mutex:0 host_within 20 stream --seconds 30 --set-null
+expect_one_line_error 1 "(the plug-in's (Connect|SetNull)|suit 0 hangs: its read) .*has not returned" \
+  "a hang while the suits start"
+
+if linux_only "Wine turns only SIGINT into a console event"; then
+  for signal in TERM:143 HUP:129 QUIT:131 USR1:138; do
+    name=SIG${signal%:*}
+    start_host record signal.csv --seconds 60
+    if wait_for "Recording suits 0 and 1"; then
+      kill -s "$name" "$pid"
+      status=0
+      wait "$pid" || status=$?
+      expect_one_line_error "${signal#*:}" "recording stopped by $name; no file written" "$name"
+      expect_in err.txt "plug-in: Stopped Kestrion driver" "$name: channel reset"
+      expect_no_files "$name"
+      [ -e "$shm" ] && fail "$name: $shm left"
+    else
+      fail "the recording did not start"; kill "$pid"; wait "$pid"
+    fi
+  done
+  # The reader of standard output goes away.
+  "$program" record pipe.bvh --seconds 60 2>err.txt </dev/null | head -1 >out.txt
+  status=${PIPESTATUS[0]}
+  expect_one_line_error 141 "recording stopped by SIGPIPE; no file written" "closed pipe"
+  expect_no_files "closed pipe"
+  [ -e "$shm" ] && fail "closed pipe: $shm left"
 fi
 
 finish

@@ -34,6 +34,22 @@ host() {
 
 plain_line_ends() { sed -i 's/\r$//' out.txt err.txt; }
 
+# host_within SECONDS ARGS...: host, killed after SECONDS, for runs that
+# could hang.
+host_within() {
+  timeout -s KILL "$1" "${runner[@]}" "$program" "${@:2}" >out.txt 2>err.txt </dev/null
+  status=$?
+  plain_line_ends
+}
+
+# linux_only REASON: true for the Linux program; otherwise says what is
+# skipped and why.
+linux_only() {
+  [ ${#runner[@]} -eq 0 ] && return 0
+  echo "skipped for the Windows program: $1"
+  return 1
+}
+
 # expect_exit CODE DESCRIPTION: checks the last run's exit code.
 expect_exit() {
   if [ "$status" -ne "$1" ]; then

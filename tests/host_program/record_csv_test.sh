@@ -47,4 +47,16 @@ grep -q 'suit' <<<"$(ls -A)" && fail "per-suit files written for a CSV recording
 rm -f walk.csv
 expect_no_files "record to CSV"
 
+# More than the writer keeps up with: the file is written, and the program
+# says how far it fell behind and the rate it really read at. (Under Wine
+# fewer suits are enough.)
+suits=512
+[ ${#runner[@]} -eq 0 ] || suits=128
+KESTRION_SIM_SUITS=$suits host record many.csv --rate 1000 --seconds 0.1
+expect_exit 0 "falling behind"
+grep -qE '^kestrion-host: fell [0-9.]+ s behind the rate: 100 frames took [0-9.]+ s rather than 0\.1 s, [0-9.]+ a second rather than 1000$' \
+  err.txt || fail "falling behind: not said: $(own_errors)"
+[ "$(wc -l <many.csv)" -eq $((100 * suits + 1)) ] || fail "falling behind: $(wc -l <many.csv) lines in many.csv"
+rm -f many.csv
+
 finish

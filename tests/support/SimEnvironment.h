@@ -26,7 +26,8 @@ protected:
     static void Unset(const char* name) { Set(name, ""); }
     static void UnsetAll() {
         for (const char* v :
-             {"KESTRION_SIM_SUITS", "KESTRION_SIM_INIT", "KESTRION_SIM_NO_OPEN", "KESTRION_SIM_REPLAY"}) {
+             {"KESTRION_SIM_SUITS", "KESTRION_SIM_INIT", "KESTRION_SIM_NO_OPEN", "KESTRION_SIM_REPLAY",
+                              "KESTRION_SIM_HANG"}) {
             Unset(v);
         }
     }
