@@ -31,6 +31,15 @@ std::string GuidText(const OrvGuid& guid) {
     return text;
 }
 
+// Three significant digits, for measured values.
+double Round(double value) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.3g", value);
+    return std::atof(text);
+}
+
+}  // namespace
+
 std::string SuitList(const std::vector<int>& suits) {
     std::string list = suits.size() == 1 ? "suit " : "suits ";
     for (std::size_t i = 0; i < suits.size(); ++i) {
@@ -40,20 +49,11 @@ std::string SuitList(const std::vector<int>& suits) {
     return list;
 }
 
-// Three significant digits, for measured values.
-double Round(double value) {
-    char text[32];
-    std::snprintf(text, sizeof text, "%.3g", value);
-    return std::atof(text);
-}
-
 std::string Number(double value) {
     char text[32];
     std::snprintf(text, sizeof text, "%g", value);
     return text;
 }
-
-}  // namespace
 
 HostProgram::HostProgram(const HostOptions& options, bool live) : options_(options), screen_(live) {
     screen_.RouteDebugMessages();

@@ -12,6 +12,11 @@ namespace kxhost {
 
 class SuitSession;
 
+// "suit 2", "suits 0, 1 and 3"
+std::string SuitList(const std::vector<int>& suits);
+// As %g prints it.
+std::string Number(double value);
+
 class HostProgram {
 public:
     // `live`: standard output is a terminal whose lines can be redrawn.

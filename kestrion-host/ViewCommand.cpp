@@ -31,12 +31,6 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-std::string Number(double value) {
-    char text[32];
-    std::snprintf(text, sizeof text, "%g", value);
-    return text;
-}
-
 std::string Joined(const std::vector<std::string>& names) {
     std::string text;
     for (const std::string& name : names) text += (text.empty() ? "" : ", ") + name;
@@ -58,12 +52,6 @@ std::string Quoted(const std::string& text) {
         }
     }
     return out + "\"";
-}
-
-bool Exists(const std::string& path) {
-    std::FILE* file = std::fopen(path.c_str(), "rb");
-    if (file != nullptr) std::fclose(file);
-    return file != nullptr || errno != ENOENT;
 }
 
 // The page's requests, carried out on the program's thread, and what the
@@ -149,8 +137,10 @@ public:
 private:
     ViewAnswer StartRecording(const std::string& file) {
         if (recording_) return {409, "already recording to " + Joined(recording_->Names())};
-        for (const std::string& name : Recording::FileNames(file, session_.Suits())) {
-            if (Exists(name)) return {409, name + " exists; choose another name"};
+        try {
+            Recording::RefuseExisting(Recording::FileNames(file, session_.Suits()), false);
+        } catch (const Failure& failure) {
+            return {409, failure.what()};
         }
         try {
             auto recording = std::make_unique<Recording>(file, session_.Suits(), rate_, false);
@@ -208,15 +198,6 @@ private:
     std::string recordingJson_;
 };
 
-std::string SuitWords(const std::vector<int>& suits) {
-    std::string list = suits.size() == 1 ? "suit " : "suits ";
-    for (std::size_t i = 0; i < suits.size(); ++i) {
-        if (i > 0) list += i + 1 == suits.size() ? " and " : ", ";
-        list += std::to_string(suits[i]);
-    }
-    return list;
-}
-
 }  // namespace
 
 int HostProgram::View() {
@@ -240,7 +221,7 @@ int HostProgram::View() {
         screen_.Note("kestrion-host: warning: the view listens on " + options_.listen +
                      ": whoever reaches this machine can watch the suits and control them");
     }
-    screen_.Print("Viewing " + SuitWords(session.Suits()) + " at " + Number(rate) + " Hz on http://" + host + ":" +
+    screen_.Print("Viewing " + SuitList(session.Suits()) + " at " + Number(rate) + " Hz on http://" + host + ":" +
                   std::to_string(server.Port()) + "/ " +
                   (frames < 0 ? "until Ctrl-C" : "for " + Number(options_.seconds) + " s"));
 
