@@ -25,7 +25,9 @@
 
   let joints = [];
   const bodies = new Map();  // suit index -> body
-  let framed = false;
+  // The camera follows the suits until the user takes it; Frame all
+  // gives it back.
+  let following = true;
   let recording = null;
 
   // The panels cover the right: the scene's centre moves left of them.
@@ -202,7 +204,11 @@
     camera.position.set(centre.x, centre.y + reach * 1.2 + 200, centre.z + reach * 2.2 + 400);
     orbit.update();
   }
-  $('frame-all').addEventListener('click', frameAll);
+  orbit.addEventListener('start', () => { following = false; });
+  $('frame-all').addEventListener('click', () => {
+    following = true;
+    frameAll();
+  });
 
   function setUp(hello) {
     joints = hello.joints;
@@ -244,10 +250,7 @@
       showNumbers(body, now);
     }
     showRecording(frame.rec);
-    if (!framed) {
-      framed = true;
-      frameAll();
-    }
+    if (following) frameAll();
     document.body.dataset.frames = String(frame.k);
   });
   events.addEventListener('error', () => { $('connection').textContent = 'reconnecting\u2026'; });
