@@ -2,6 +2,7 @@
 
 #include "kestrion-host/Failure.h"
 #include "kestrion-host/Skeleton.h"
+#include "kestrion-host/ViewPage.h"
 
 #include <httplib.h>
 #include <arpa/inet.h>
@@ -19,16 +20,6 @@
 #endif
 
 namespace kxhost {
-
-// The page's own files, built into the program (ViewPage.cpp is generated).
-struct ViewPageFile {
-    const char* path;
-    const char* type;
-    const unsigned char* data;
-    std::size_t size;
-};
-extern const ViewPageFile kViewPage[];
-extern const std::size_t kViewPageCount;
 
 namespace {
 
