@@ -1,7 +1,7 @@
 // Captured motion replayed through the simulated suits: files in each naming
 // style and rest pose, written here, must move our skeleton's bones the way
-// the source's move; the files the suit library refuses; and the
-// environment settings that choose replays and everything else.
+// the source's move; bad files are refused, naming file, line and reason;
+// and the environment settings that choose replays and everything else.
 #include "kestrion/Environment.h"
 #include "kestrion/Replay.h"
 #include "support/Kinematics.h"
@@ -12,13 +12,11 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
-#include <array>
 #include <deque>
-#include <map>
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <map>
 #include <sstream>
 
 namespace {
@@ -66,7 +64,7 @@ const Style kStyles[] = {
 };
 
 enum Rest { TPose, APose, BentArms };
-const char* const kRestNames[] = {"TPose", "APose", "BentArms"};
+const char* const kRests[] = {"TPose", "APose", "BentArms"};
 
 std::string Sided(std::string name, const char* side) {
     const std::size_t at = name.find('%');
@@ -81,8 +79,6 @@ std::vector<std::string> Words(const std::string& text) {
 }
 
 std::string Numbers(Vec3 v) { return std::to_string(v.x) + " " + std::to_string(v.y) + " " + std::to_string(v.z); }
-
-bool IsEnd(const std::string& name) { return name.size() > 4 && name.compare(name.size() - 4, 4, "_End") == 0; }
 
 // A source file: its bones in file order and units, its text, and where
 // its joints are in each frame.
@@ -104,11 +100,9 @@ struct Source {
 // The style's skeleton in `rest` pose, moving every channel it has.
 Source Write(const Style& style, Rest rest, int frameCount) {
     Source src;
-    if (*style.middle == '\0') {  // our own
-        src.body = OurBody();
-        for (Vec3& o : src.body.offset) o = style.unit * o;
-        src.still.assign(src.body.name.size(), false);
-    }
+    if (*style.middle == '\0') src.body = OurBody();  // our own
+    for (Vec3& o : src.body.offset) o = style.unit * o;
+    src.still.assign(src.body.name.size(), false);
     for (const char* side : {"", style.left, style.right}) {
         std::istringstream list(*side ? style.sided : style.middle);
         for (std::string bone, name, parent; std::getline(list, bone, ',');) {
@@ -139,16 +133,17 @@ Source Write(const Style& style, Rest rest, int frameCount) {
     src.height = high - low;
 
     std::string rotations;
-    for (char c : std::string(style.order)) rotations += std::string(" ") + c + "rotation";
-    std::vector<int> order;  // of the joints' channels in a frame line
+    for (const char* c = style.order; *c; ++c) rotations += std::string(" ") + *c + "rotation";
+    std::vector<int> moving;  // the joints with channels, in a frame line's order
     std::function<void(int, const std::string&)> write = [&](int k, const std::string& pad) {
         const std::string& name = src.body.name[k];
-        src.text += pad + (IsEnd(name) ? "End Site" : (k == 0 ? "ROOT " : "JOINT ") + (style.prefix + name)) + "\n" +
-                    pad + "{\n" + pad + "  OFFSET " + Numbers(src.body.offset[k]) + "\n";
-        if (!IsEnd(name)) {
+        const bool end = name.size() > 4 && name.substr(name.size() - 4) == "_End";
+        src.text += pad + (end ? "End Site" : (k == 0 ? "ROOT " : "JOINT ") + (style.prefix + name)) + "\n" + pad +
+                    "{\n" + pad + "  OFFSET " + Numbers(src.body.offset[k]) + "\n";
+        if (!end) {
             src.text += pad + "  CHANNELS " + (k == 0 ? "6 Xposition Yposition Zposition" : src.still[k] ? "0" : "3") +
                         (src.still[k] ? "\n" : rotations + "\n");
-            if (!src.still[k]) order.push_back(k);
+            if (!src.still[k]) moving.push_back(k);
         }
         for (std::size_t child = 0; child < n; ++child)
             if (src.body.parent[child] == k) write(int(child), pad + "  ");
@@ -162,7 +157,7 @@ Source Write(const Style& style, Rest rest, int frameCount) {
         const Vec3 root = style.unit * Vec3{12 * time, 95, 7 * time};
         src.text += Numbers(root);
         std::vector<Mat3> local(n);
-        for (int k : order) {
+        for (int k : moving) {
             double angles[3];
             for (int c = 0; c < 3; ++c) {
                 angles[c] = 35 * std::sin(0.9 * time * (1 + 0.31 * k + 0.17 * c) + 0.7 * k + 1.3 * c);
@@ -185,7 +180,6 @@ TEST_P(ReplayMapping, MovesEveryBoneAsTheSourceDoes) {
     const auto replay = kestrion::Replay::FromText(src.text, "mapped.bvh", &error);
     ASSERT_NE(replay, nullptr) << error;
     ASSERT_EQ(replay->Frames(), src.frames.size());
-
     // Where a point of ours is in the source: a joint, or the middle of what
     // a foot, a hand or the head points to.
     auto at = [&](const Posed& p, int point) {
@@ -195,33 +189,28 @@ TEST_P(ReplayMapping, MovesEveryBoneAsTheSourceDoes) {
         for (const std::string& tip : tips) sum = sum + p.at[src.Index(Sided(tip, point % 2 ? style.right : style.left))];
         return (1.0 / tips.size()) * sum;
     };
-    // Each bone of ours, the hips' and the chest's by their line from right to left and their neck.
-    std::vector<std::array<int, 2>> bones{{kRightHip, kLeftHip}, {kChest, kNeck}};
-    for (int p = 1; p < int(OurBody().parent.size()); ++p) {
+    // Each bone of ours; for the hips and the chest, their line from right
+    // to left and up to the neck.
+    std::vector<std::pair<int, int>> bones{{kRightHip, kLeftHip}, {kChest, kNeck}};
+    for (int p = 1; p < int(OurBody().parent.size()); ++p)
         if (OurBody().parent[p] != kHips && OurBody().parent[p] != kChest) bones.push_back({OurBody().parent[p], p});
-    }
-    double worst = 0;
     for (std::size_t f = 0; f < src.frames.size(); ++f) {
         Frame frame{};
-        replay->Pose((f + 0.5) * replay->FrameSeconds(), kestrion::MotionSettings(), &frame);
+        replay->Pose((f + 0.5) / 30, kestrion::MotionSettings(), &frame);  // at the file's own rate
         const Posed ours = Draw(frame);
-        for (const auto& bone : bones) {
-            const double off = DegreesBetween(ours.at[bone[1]] - ours.at[bone[0]],
-                                              at(src.frames[f], bone[1]) - at(src.frames[f], bone[0]));
-            EXPECT_LT(off, 2.0) << "frame " << f << ", the bone from joint " << bone[0];
-            worst = std::fmax(worst, off);
+        for (const auto& [from, to] : bones) {
+            EXPECT_LT(DegreesBetween(ours.at[to] - ours.at[from], at(src.frames[f], to) - at(src.frames[f], from)), 2.0)
+                << "frame " << f << ", the bone from joint " << from;
         }
         // Centimetres, by the height of the skeleton.
-        const Vec3 miss = ours.at[kHips] - (177.0 / src.height) * src.frames[f].at[0];
-        ASSERT_LT(Length(miss), 0.01) << "frame " << f;
+        ASSERT_LT(Length(ours.at[kHips] - (177.0 / src.height) * src.frames[f].at[0]), 0.01) << "frame " << f;
     }
-    std::printf("worst direction error %.1e degrees\n", worst);
 }
 
 INSTANTIATE_TEST_SUITE_P(Styles, ReplayMapping, ::testing::Combine(::testing::Range(0, 3), ::testing::Range(0, 3)),
                          [](const auto& info) {
                              return std::string(kStyles[std::get<0>(info.param)].name) + "Names" +
-                                    kRestNames[std::get<1>(info.param)];
+                                    kRests[std::get<1>(info.param)];
                          });
 
 TEST(ReplayCalibration, NullAndNorthMakeThePresentPlaceAndHeadingTheOrigin) {
@@ -239,37 +228,15 @@ TEST(ReplayCalibration, NullAndNorthMakeThePresentPlaceAndHeadingTheOrigin) {
     EXPECT_NEAR(std::atan2(ahead.x, ahead.z), 0.0, 1e-4);
 }
 
-TEST(ReplayRefusal, NamesFileLineAndReason) {
-    // A good file made bad, every `find` replaced: the message names the line
-    // `below` the first holding `anchor`, and the reason.
-    const std::tuple<const char*, const char*, const char*, int, const char*> refusals[] = {
-        {"mixamorig:LeftForeArm", "mixamorig:LeftLowerArm", "ROOT", 0, "unknown skeleton: no joint named LeftForeArm"},
-        {"mixamorig:", "mixamorig:X", "ROOT", 0, "unknown skeleton: its joints are named"},
-        {"mixamorig:Hips", "mixamorig:Pelvis", "ROOT", 0, "no hips: no joint named Hips"},
-        {"\n0.000000 95.000000", "\n0.000000 9x5", "Frame Time", 1, "'9x5' is not a number"},
-        {"\n0.000000 95.000000", "\n95.000000", "Frame Time", 1, "89 values on a frame line, expected 90"},
-        {"Frames: 3", "Frames: 0", "Frames:", 0, "no frames"},
-        {"Frames: 3", "Frames: 5", "Frames:", 0, "Frames: says 5 but the file has 3"},
-        {"Frame Time: 0.0333333", "Frame Time: 0", "Frame Time", 0, "a frame time of 0 s; it must be from 0.0001 to 10 s"},
-        {"JOINT mixamorig:Spine", "JOIN mixamorig:Spine", "JOIN ", 0, "'JOIN' is not part of a joint tree"},
-    };
-    const std::string good = Write(kStyles[0], TPose, 3).text;
-    for (const auto& [find, replace, anchor, below, reason] : refusals) {
-        std::string text = good, error;
-        for (std::size_t at = 0; (at = text.find(find, at)) != std::string::npos; at += std::strlen(replace))
-            text.replace(at, std::strlen(find), replace);
-        const auto line = std::count(text.begin(), text.begin() + text.find(anchor), '\n') + 1 + below;
-        EXPECT_EQ(kestrion::Replay::FromText(text, "bad.bvh", &error), nullptr) << reason;
-        EXPECT_EQ(error.rfind("bad.bvh line " + std::to_string(line) + ": ", 0), 0u) << error;
-        EXPECT_NE(error.find(reason), std::string::npos) << error;
-    }
-}
-
 // The settings read from the environment a host program gives: the named
-// KESTRION_SIM_ variables set, the others unset, as they are after the test.
+// KESTRION_SIM_ variables set, the others unset, as all are after the test;
+// the files written for it removed.
 class SimEnvironment : public ::testing::Test {
 protected:
-    ~SimEnvironment() override { Read({}); }
+    ~SimEnvironment() override {
+        Read({});
+        for (const std::string& f : files) std::remove(f.c_str());
+    }
     bool Read(std::map<std::string, std::string> given) {
         static std::deque<std::string> kept;  // putenv keeps the string itself
         for (const char* name : {"SUITS", "INIT", "NO_OPEN", "REPLAY", "HANG"}) {
@@ -278,29 +245,33 @@ protected:
         }
         return kestrion::ReadEnvironment(&settings, &error);
     }
+    std::string File(const std::string& text) {
+        files.push_back((std::filesystem::temp_directory_path() / (UniqueName("replay") + ".bvh")).string());
+        std::ofstream(files.back(), std::ios::binary) << text;
+        return files.back();
+    }
 
     kestrion::EnvironmentSettings settings;
     std::string error;
+    std::vector<std::string> files;
 };
 
 TEST_F(SimEnvironment, ReadsEachSetting) {
-    ASSERT_TRUE(Read({})) << error;  // two suits that start and open
+    ASSERT_TRUE(Read({})) << error;  // two suits that start, open and never hang
     EXPECT_EQ(settings.suits, 2);
     EXPECT_FALSE(settings.initFails);
     EXPECT_TRUE(settings.noOpen.empty());
     EXPECT_EQ(settings.hangSuit, -1);
-    ASSERT_TRUE(Read({{"SUITS", "5"}, {"INIT", "fail"}, {"NO_OPEN", "1,3"}})) << error;
+    ASSERT_TRUE(Read({{"SUITS", "5"}, {"INIT", "fail"}, {"NO_OPEN", "1,3"}, {"HANG", "3:pipe:40"}})) << error;
     EXPECT_EQ(settings.suits, 5);
     EXPECT_TRUE(settings.initFails);
     EXPECT_EQ(settings.noOpen, (std::set<int>{1, 3}));
-    using Hang = KestrionSim::Hang;
-    const std::pair<const char*, Hang> hangs[] = {
-        {"wait", Hang::Wait}, {"spin", Hang::Spin}, {"mutex", Hang::Mutex}, {"pipe", Hang::Pipe}};
+    EXPECT_EQ(settings.hangSuit, 3);
+    EXPECT_EQ(settings.hangAfter, 40);
+    const char* const kinds[] = {"wait", "spin", "mutex", "pipe"};  // in Hang's order
     for (int k = 0; k < 4; ++k) {
-        ASSERT_TRUE(Read({{"HANG", std::to_string(k) + ":" + hangs[k].first + ":" + std::to_string(40 * k)}})) << error;
-        EXPECT_EQ(settings.hangSuit, k);
-        EXPECT_EQ(settings.hangHow, hangs[k].second);
-        EXPECT_EQ(settings.hangAfter, 40 * k);
+        ASSERT_TRUE(Read({{"HANG", std::string("0:") + kinds[k] + ":0"}})) << error;
+        EXPECT_EQ(settings.hangHow, KestrionSim::Hang(k)) << kinds[k];
     }
 }
 
@@ -322,24 +293,44 @@ TEST_F(SimEnvironment, RefusesBadValuesSayingWhichAndWhy) {
 }
 
 TEST_F(SimEnvironment, ReplaysAFilePerSuitUnlessTheSuitsAreCounted) {
-    const std::string text = Write(kStyles[0], TPose, 3).text, tmp = std::filesystem::temp_directory_path().string();
-    const std::string a = tmp + "/" + UniqueName("replay") + ".bvh", b = tmp + "/" + UniqueName("replay") + ".bvh";
-    std::ofstream(a, std::ios::binary) << text;
-    std::ofstream(b, std::ios::binary) << text.substr(0, text.find("Frames:")) + "Frames: 0\n";
-    EXPECT_FALSE(Read({{"REPLAY", b}}));
-    EXPECT_EQ(error.rfind("KESTRION_SIM_REPLAY: " + b + " line ", 0), 0u) << error;
-    std::ofstream(b, std::ios::binary) << text;
-    EXPECT_TRUE(Read({{"REPLAY", a}})) << error;
-    EXPECT_EQ(settings.suits, 1);
-    EXPECT_TRUE(Read({{"SUITS", "3"}, {"REPLAY", a + "," + b}})) << error;
-    EXPECT_EQ(settings.suits, 3);  // the third walks
-    EXPECT_EQ(settings.replays.size(), 2u);
+    const std::string a = File(Write(kStyles[0], TPose, 3).text), b = File(Write(kStyles[2], TPose, 4).text);
+    ASSERT_TRUE(Read({{"REPLAY", a + "," + b}})) << error;
+    EXPECT_EQ(settings.suits, 2);
+    ASSERT_EQ(settings.replays.size(), 2u);
+    EXPECT_EQ(settings.replays[1]->Frames(), 4u);  // in the list's order
+    EXPECT_TRUE(Read({{"SUITS", "3"}, {"REPLAY", a}})) << error;
+    EXPECT_EQ(settings.suits, 3);  // the others walk
     EXPECT_FALSE(Read({{"SUITS", "1"}, {"REPLAY", a + "," + b}}));
     EXPECT_EQ(error, "KESTRION_SIM_REPLAY names 2 files for 1 suits");
     EXPECT_FALSE(Read({{"REPLAY", a + ".missing"}}));
     EXPECT_EQ(error, "KESTRION_SIM_REPLAY: cannot read '" + a + ".missing'");
-    std::remove(a.c_str());
-    std::remove(b.c_str());
+}
+
+TEST_F(SimEnvironment, RefusesAReplayNamingFileLineAndReason) {
+    // A good file made bad, every `find` replaced: the message names the line
+    // `below` the first holding `anchor`, and the reason.
+    const std::tuple<const char*, const char*, const char*, int, const char*> refusals[] = {
+        {"mixamorig:LeftForeArm", "mixamorig:LeftLowerArm", "ROOT", 0, "unknown skeleton: no joint named LeftForeArm"},
+        {"mixamorig:", "mixamorig:X", "ROOT", 0, "unknown skeleton: its joints are named"},
+        {"mixamorig:Hips", "mixamorig:Pelvis", "ROOT", 0, "no hips: no joint named Hips"},
+        {"\n0.000000 95.000000", "\n0.000000 9x5", "Frame Time", 1, "'9x5' is not a number"},
+        {"\n0.000000 95.000000", "\n95.000000", "Frame Time", 1, "89 values on a frame line, expected 90"},
+        {"Frames: 3", "Frames: 0", "Frames:", 0, "no frames"},
+        {"Frames: 3", "Frames: 5", "Frames:", 0, "Frames: says 5 but the file has 3"},
+        {"Frame Time: 0.0333333", "Frame Time: 0", "Frame Time", 0, "a frame time of 0 s; it must be from 0.0001 to 10 s"},
+        {"JOINT mixamorig:Spine", "JOIN mixamorig:Spine", "JOIN ", 0, "'JOIN' is not part of a joint tree"},
+    };
+    const std::string good = Write(kStyles[0], TPose, 3).text;
+    for (const auto& [find, replace, anchor, below, reason] : refusals) {
+        std::string text = good;
+        for (std::size_t at = 0; (at = text.find(find, at)) != std::string::npos; at += std::string(replace).size())
+            text.replace(at, std::string(find).size(), replace);
+        const auto line = std::count(text.begin(), text.begin() + text.find(anchor), '\n') + 1 + below;
+        const std::string file = File(text);
+        EXPECT_FALSE(Read({{"REPLAY", file}})) << reason;
+        EXPECT_EQ(error.rfind("KESTRION_SIM_REPLAY: " + file + " line " + std::to_string(line) + ": ", 0), 0u) << error;
+        EXPECT_NE(error.find(reason), std::string::npos) << error;
+    }
 }
 
 }  // namespace
