@@ -294,12 +294,12 @@ TEST_F(SimEnvironment, RefusesBadValuesSayingWhichAndWhy) {
 
 TEST_F(SimEnvironment, ReplaysAFilePerSuitUnlessTheSuitsAreCounted) {
     const std::string a = File(Write(kStyles[0], TPose, 3).text), b = File(Write(kStyles[2], TPose, 4).text);
-    ASSERT_TRUE(Read({{"REPLAY", a + "," + b}})) << error;
-    EXPECT_EQ(settings.suits, 2);
+    ASSERT_TRUE(Read({{"REPLAY", a}})) << error;
+    EXPECT_EQ(settings.suits, 1);
+    ASSERT_TRUE(Read({{"SUITS", "3"}, {"REPLAY", a + "," + b}})) << error;
+    EXPECT_EQ(settings.suits, 3);  // the third walks
     ASSERT_EQ(settings.replays.size(), 2u);
     EXPECT_EQ(settings.replays[1]->Frames(), 4u);  // in the list's order
-    EXPECT_TRUE(Read({{"SUITS", "3"}, {"REPLAY", a}})) << error;
-    EXPECT_EQ(settings.suits, 3);  // the others walk
     EXPECT_FALSE(Read({{"SUITS", "1"}, {"REPLAY", a + "," + b}}));
     EXPECT_EQ(error, "KESTRION_SIM_REPLAY names 2 files for 1 suits");
     EXPECT_FALSE(Read({{"REPLAY", a + ".missing"}}));
