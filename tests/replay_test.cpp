@@ -84,16 +84,15 @@ std::string Numbers(Vec3 v) { return std::to_string(v.x) + " " + std::to_string(
 // its joints are in each frame.
 struct Source {
     Body body;
-    std::vector<bool> still;
     std::vector<std::string> ours;  // standing for our joints
     std::string text;
     std::vector<Posed> frames;
     double height = 0;  // at rest
 
     int Index(const std::string& name) const {
-        const auto at = std::find(body.name.begin(), body.name.end(), name);
-        if (at == body.name.end()) ADD_FAILURE() << "no bone " << name;
-        return at == body.name.end() ? 0 : int(at - body.name.begin());
+        const auto at = std::find_if(body.begin(), body.end(), [&](const Bone& b) { return b.name == name; });
+        if (at == body.end()) ADD_FAILURE() << "no bone " << name;
+        return at == body.end() ? 0 : int(at - body.begin());
     }
 };
 
@@ -101,28 +100,27 @@ struct Source {
 Source Write(const Style& style, Rest rest, int frameCount) {
     Source src;
     if (*style.middle == '\0') src.body = OurBody();  // our own
-    for (Vec3& o : src.body.offset) o = style.unit * o;
-    src.still.assign(src.body.name.size(), false);
+    for (Bone& b : src.body) b.offset = style.unit * b.offset;
     for (const char* side : {"", style.left, style.right}) {
         std::istringstream list(*side ? style.sided : style.middle);
         for (std::string bone, name, parent; std::getline(list, bone, ',');) {
             Vec3 o;
             std::istringstream(bone) >> name >> parent >> o.x >> o.y >> o.z;
-            src.still.push_back(name.back() == '*');
-            if (src.still.back()) name.pop_back();
-            src.body.Add(Sided(name, side), parent == "-" ? -1 : src.Index(Sided(parent, side)),
-                         style.unit * Vec3{side == style.right ? -o.x : o.x, o.y, o.z});
+            const bool still = name.back() == '*';
+            src.body.push_back({Sided(still ? name.substr(0, name.size() - 1) : name, side),
+                                parent == "-" ? -1 : src.Index(Sided(parent, side)),
+                                style.unit * Vec3{side == style.right ? -o.x : o.x, o.y, o.z}, still});
         }
     }
-    const std::size_t n = src.still.size();
+    const std::size_t n = src.body.size();
     std::vector<std::string>& ours = src.ours = Words(style.ours);
-    if (ours.empty()) ours.assign(OurBody().name.begin(), OurBody().name.begin() + kxhost::kJointCount);
+    for (int j = 0; ours.size() < std::size_t(kxhost::kJointCount); ++j) ours.push_back(OurBody()[j].name);
     // Arms lowered 45 degrees at the shoulder, and bent 50 degrees forward
     // at the elbow as well.
     auto turnBelow = [&](const std::string& top, const Mat3& r) {
         for (std::size_t k = 0; k < n; ++k)
-            for (int up = src.body.parent[k]; up >= 0; up = src.body.parent[up])
-                if (up == src.Index(top)) src.body.offset[k] = r * src.body.offset[k];
+            for (int up = src.body[k].parent; up >= 0; up = src.body[up].parent)
+                if (up == src.Index(top)) src.body[k].offset = r * src.body[k].offset;
     };
     for (int side = 0; side < 2; ++side) {
         if (rest != TPose) turnBelow(ours[side ? 13 : 9], Rotation('Z', side ? 45 : -45));
@@ -136,17 +134,17 @@ Source Write(const Style& style, Rest rest, int frameCount) {
     for (const char* c = style.order; *c; ++c) rotations += std::string(" ") + *c + "rotation";
     std::vector<int> moving;  // the joints with channels, in a frame line's order
     std::function<void(int, const std::string&)> write = [&](int k, const std::string& pad) {
-        const std::string& name = src.body.name[k];
-        const bool end = name.size() > 4 && name.substr(name.size() - 4) == "_End";
-        src.text += pad + (end ? "End Site" : (k == 0 ? "ROOT " : "JOINT ") + (style.prefix + name)) + "\n" + pad +
-                    "{\n" + pad + "  OFFSET " + Numbers(src.body.offset[k]) + "\n";
+        const Bone& b = src.body[k];
+        const bool end = b.name.size() > 4 && b.name.substr(b.name.size() - 4) == "_End";
+        src.text += pad + (end ? "End Site" : (k == 0 ? "ROOT " : "JOINT ") + (style.prefix + b.name)) + "\n" + pad +
+                    "{\n" + pad + "  OFFSET " + Numbers(b.offset) + "\n";
         if (!end) {
-            src.text += pad + "  CHANNELS " + (k == 0 ? "6 Xposition Yposition Zposition" : src.still[k] ? "0" : "3") +
-                        (src.still[k] ? "\n" : rotations + "\n");
-            if (!src.still[k]) moving.push_back(k);
+            src.text += pad + "  CHANNELS " + (k == 0 ? "6 Xposition Yposition Zposition" : b.still ? "0" : "3") +
+                        (b.still ? "\n" : rotations + "\n");
+            if (!b.still) moving.push_back(k);
         }
         for (std::size_t child = 0; child < n; ++child)
-            if (src.body.parent[child] == k) write(int(child), pad + "  ");
+            if (src.body[child].parent == k) write(int(child), pad + "  ");
         src.text += pad + "}\n";
     };
     src.text = "HIERARCHY\n";
@@ -186,14 +184,15 @@ TEST_P(ReplayMapping, MovesEveryBoneAsTheSourceDoes) {
         if (point < kxhost::kJointCount) return p.at[src.Index(src.ours[point])];
         const auto tips = Words(style.tips[point <= kRightToe ? 0 : point <= kRightHand ? 1 : 2]);
         Vec3 sum;
-        for (const std::string& tip : tips) sum = sum + p.at[src.Index(Sided(tip, point % 2 ? style.right : style.left))];
+        for (const std::string& tip : tips)
+            sum = sum + p.at[src.Index(Sided(tip, point % 2 ? style.right : style.left))];
         return (1.0 / tips.size()) * sum;
     };
     // Each bone of ours; for the hips and the chest, their line from right
     // to left and up to the neck.
     std::vector<std::pair<int, int>> bones{{kRightHip, kLeftHip}, {kChest, kNeck}};
-    for (int p = 1; p < int(OurBody().parent.size()); ++p)
-        if (OurBody().parent[p] != kHips && OurBody().parent[p] != kChest) bones.push_back({OurBody().parent[p], p});
+    for (int p = 1; p < int(OurBody().size()); ++p)
+        if (OurBody()[p].parent != kHips && OurBody()[p].parent != kChest) bones.push_back({OurBody()[p].parent, p});
     for (std::size_t f = 0; f < src.frames.size(); ++f) {
         Frame frame{};
         replay->Pose((f + 0.5) / 30, kestrion::MotionSettings(), &frame);  // at the file's own rate
@@ -317,7 +316,7 @@ TEST_F(SimEnvironment, RefusesAReplayNamingFileLineAndReason) {
         {"\n0.000000 95.000000", "\n95.000000", "Frame Time", 1, "89 values on a frame line, expected 90"},
         {"Frames: 3", "Frames: 0", "Frames:", 0, "no frames"},
         {"Frames: 3", "Frames: 5", "Frames:", 0, "Frames: says 5 but the file has 3"},
-        {"Frame Time: 0.0333333", "Frame Time: 0", "Frame Time", 0, "a frame time of 0 s; it must be from 0.0001 to 10 s"},
+        {"Frame Time: 0.0333333", "Frame Time: 0", "Frame Time", 0, "a frame time of 0 s; it must be from 0.0001"},
         {"JOINT mixamorig:Spine", "JOIN mixamorig:Spine", "JOIN ", 0, "'JOIN' is not part of a joint tree"},
     };
     const std::string good = Write(kStyles[0], TPose, 3).text;

@@ -29,7 +29,10 @@ awk '
   file == 1 { n++; for (k = 1; k <= 57; k++) src[n, k] = $k; next }
   {
     for (s = 1; s <= n && !same((last + s - 1) % n + 1); s++) {}
-    if (s > n || (lines++ && s % n > 10)) { print "replayed frame " lines " is not the source after frame " last; exit 1 }
+    if (s > n || (lines++ && s % n > 10)) {
+      print "replayed frame " lines " is not the source after frame " last
+      exit 1
+    }
     advanced += lines > 1 ? s % n : 0
     last = (last + s - 1) % n + 1
   }

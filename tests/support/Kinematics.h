@@ -40,13 +40,14 @@ inline Mat3 Compose(const std::string& order, const double* degrees) {
     return r;
 }
 
-// A joint tree, every parent listed before its children.
-struct Body {
-    std::vector<std::string> name;
-    std::vector<int> parent;  // -1 for the root
-    std::vector<Vec3> offset;
-    void Add(const std::string& n, int up, Vec3 o) { name.push_back(n), parent.push_back(up), offset.push_back(o); }
+// A joint of a tree listed parents first; `still`: without channels in a file.
+struct Bone {
+    std::string name;
+    int parent;  // -1 for the root
+    Vec3 offset;
+    bool still = false;
 };
+using Body = std::vector<Bone>;
 
 struct Posed {
     std::vector<Vec3> at;     // world positions
@@ -55,10 +56,10 @@ struct Posed {
 
 inline Posed Forward(const Body& body, Vec3 root, const std::vector<Mat3>& local) {
     Posed p;
-    for (std::size_t j = 0; j < body.parent.size(); ++j) {
-        const int up = body.parent[j];
+    for (std::size_t j = 0; j < body.size(); ++j) {
+        const int up = body[j].parent;
         const Mat3 r = j < local.size() ? local[j] : Mat3();
-        p.at.push_back(up < 0 ? root + body.offset[j] : p.at[up] + p.world[up] * body.offset[j]);
+        p.at.push_back(up < 0 ? root + body[j].offset : p.at[up] + p.world[up] * body[j].offset);
         p.world.push_back(up < 0 ? r : p.world[up] * r);
     }
     return p;
@@ -73,10 +74,11 @@ enum Point { kHips, kLeftHip, kLeftKnee, kLeftAnkle, kRightHip, kRightKnee, kRig
 inline const Body& OurBody() {
     static const Body body = [] {
         Body b;
-        for (const kxhost::Joint& j : kxhost::Skeleton()) b.Add(j.name, j.parent, {j.offset[0], j.offset[1], j.offset[2]});
+        for (const kxhost::Joint& j : kxhost::Skeleton())
+            b.push_back({j.name, j.parent, {j.offset[0], j.offset[1], j.offset[2]}});
         for (int j = 0; j < kxhost::kJointCount; ++j) {
             const float* e = kxhost::Skeleton()[j].endSite;
-            if (kxhost::Skeleton()[j].leaf) b.Add(b.name[j] + "_End", j, {e[0], e[1], e[2]});
+            if (kxhost::Skeleton()[j].leaf) b.push_back({b[j].name + "_End", j, {e[0], e[1], e[2]}});
         }
         return b;
     }();
