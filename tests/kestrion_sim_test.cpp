@@ -97,22 +97,13 @@ TEST(SuitMotion, WalksLikeAPerson) {
     }
 }
 
-TEST(SuitMotion, CalibrationAndModesAct) {
-    // Null and north: the present place and heading become the origin.
-    kestrion::MotionSettings s;
-    float heading = 0;
-    kestrion::RawPlacement(2, 7.0, &s.nullX, &s.nullZ, &heading);
-    s.northDegrees = heading;
-    const Frame f = Pose(2, 7.0, s);
-    EXPECT_NEAR(f.position.x, 0.0f, 1e-3);
-    EXPECT_NEAR(f.position.z, 0.0f, 1e-3);
-    EXPECT_NEAR(f.rotations[kHips].y, 0.0f, 1e-3);
+// Calibration: see the replay tests.
+TEST(SuitMotion, ModesActAndEverySuitWalksItsOwnWay) {
     kestrion::MotionSettings jumping, uneven, gliding;
     jumping.jumping = uneven.unevenTerrain = gliding.ignoreFloor = true;
     EXPECT_GT(Pose(0, 10.25, jumping).position.y, Pose(0, 10.25).position.y + 20.0f);
     EXPECT_GT(std::fabs(Pose(0, 3, uneven).position.y - Pose(0, 3).position.y), 2.0f);
     EXPECT_EQ(Pose(0, 3, gliding).position.y, Pose(0, 3.3, gliding).position.y);
-    // Every suit walks its own way.
     EXPECT_GT(Length(Draw(Pose(0, 5)).at[kHips] - Draw(Pose(1, 5)).at[kHips]), 50.0f);
     EXPECT_GT(MaxJointStep(Pose(0, 5), Pose(1, 5)), 1.0f);
 }

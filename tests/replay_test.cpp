@@ -4,6 +4,7 @@
 // and the environment settings that choose replays and everything else.
 #include "kestrion/Environment.h"
 #include "kestrion/Replay.h"
+#include "kestrion/SuitMotion.h"
 #include "support/Kinematics.h"
 #include "support/UniqueName.h"
 
@@ -212,19 +213,24 @@ INSTANTIATE_TEST_SUITE_P(Styles, ReplayMapping, ::testing::Combine(::testing::Ra
                                     kRests[std::get<1>(info.param)];
                          });
 
-TEST(ReplayCalibration, NullAndNorthMakeThePresentPlaceAndHeadingTheOrigin) {
+// Null and north make the present place and heading the origin, in walking
+// and in replayed motion alike.
+TEST(Calibration, NullAndNorthMakeThePresentPlaceAndHeadingTheOrigin) {
     std::string error;
     const auto replay = kestrion::Replay::FromText(Write(kStyles[1], TPose, 20).text, "turning.bvh", &error);
     ASSERT_NE(replay, nullptr) << error;
-    kestrion::MotionSettings s;
-    replay->Placement(0.3, &s.nullX, &s.nullZ, &s.northDegrees);
-    ASSERT_GT(std::fabs(s.northDegrees), 5.0f);
-    Frame f{};
-    replay->Pose(0.3, s, &f);
-    const Vec3 ahead = Draw(f).world[kHips] * Vec3{0, 0, 1};
-    EXPECT_NEAR(f.position.x, 0.0f, 1e-3);
-    EXPECT_NEAR(f.position.z, 0.0f, 1e-3);
-    EXPECT_NEAR(std::atan2(ahead.x, ahead.z), 0.0, 1e-4);
+    for (const bool replaying : {false, true}) {
+        kestrion::MotionSettings s;
+        Frame f{};
+        replaying ? replay->Placement(0.3, &s.nullX, &s.nullZ, &s.northDegrees)
+                  : kestrion::RawPlacement(2, 0.3, &s.nullX, &s.nullZ, &s.northDegrees);
+        ASSERT_GT(std::fabs(s.northDegrees), 5.0f);
+        replaying ? replay->Pose(0.3, s, &f) : kestrion::ComputePose(2, 0.3, s, &f);
+        const Vec3 ahead = Draw(f).world[kHips] * Vec3{0, 0, 1};
+        EXPECT_NEAR(f.position.x, 0.0f, 1e-3) << "replaying " << replaying;
+        EXPECT_NEAR(f.position.z, 0.0f, 1e-3) << "replaying " << replaying;
+        EXPECT_NEAR(std::atan2(ahead.x, ahead.z), 0.0, 1e-4) << "replaying " << replaying;
+    }
 }
 
 // The settings read from the environment a host program gives: the named
