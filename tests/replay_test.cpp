@@ -31,8 +31,8 @@ struct Style {
     const char *name, *left, *right, *prefix, *order;  // order: of the rotation channels
     double unit;                                       // per cm
     const char *middle, *sided;
-    const char* ours;     // the joints standing for ours, in the frame's order
-    const char* tips[3];  // a foot, a hand and the head point to the middle of these
+    std::vector<std::string> ours;     // the joints standing for ours, in the frame's order
+    std::vector<std::string> tips[3];  // a foot, a hand and the head point to the middle of these
 };
 
 const Style kStyles[] = {
@@ -46,9 +46,9 @@ const Style kStyles[] = {
      "%ForeArm %Arm 27 0 0, %Hand %ForeArm 25 0 0, %HandThumb1 %Hand 3 -1 3, %HandThumb_End %HandThumb1 3 0 1, "
      "%HandIndex1 %Hand 9 0 2, %HandIndex_End %HandIndex1 4 0 0, %HandPinky1 %Hand 8 0 -2.5, "
      "%HandPinky_End %HandPinky1 3 0 0",
-     "Hips LeftUpLeg LeftLeg LeftFoot RightUpLeg RightLeg RightFoot Spine2 LeftShoulder LeftArm LeftForeArm "
-     "LeftHand RightShoulder RightArm RightForeArm RightHand Neck Head",
-     {"%ToeBase", "%HandThumb1 %HandIndex1 %HandPinky1", "HeadTop_End"}},
+     {"Hips", "LeftUpLeg", "LeftLeg", "LeftFoot", "RightUpLeg", "RightLeg", "RightFoot", "Spine2", "LeftShoulder",
+      "LeftArm", "LeftForeArm", "LeftHand", "RightShoulder", "RightArm", "RightForeArm", "RightHand", "Neck", "Head"},
+     {{"%ToeBase"}, {"%HandThumb1", "%HandIndex1", "%HandPinky1"}, {"HeadTop_End"}}},
     // In inches, with an abdomen, toes, a thumb, a finger and eyes.
     {"lThigh", "l", "r", "", "YXZ", 1 / 2.54,
      "hip - 0 0 0, abdomen hip 0 12 0, chest abdomen 0 20 -1, neck chest 0 18 1, head neck 0 10 0, "
@@ -57,11 +57,11 @@ const Style kStyles[] = {
      "%Collar chest 3 15 0, %Shldr %Collar 12 0 0, %ForeArm %Shldr 26 0 0, %Hand %ForeArm 24 0 0, "
      "%Thumb1 %Hand 2 -1 3, %Thumb_End %Thumb1 3 0 1, %Mid1 %Hand 8.5 0 0, %Mid_End %Mid1 4 0 0, "
      "%Eye head 3 5 8, %Eye_End %Eye 0 0 2",
-     "hip lThigh lShin lFoot rThigh rShin rFoot chest lCollar lShldr lForeArm lHand rCollar rShldr rForeArm rHand "
-     "neck head",
-     {"%Toe", "%Thumb1 %Mid1", "head_End"}},
+     {"hip", "lThigh", "lShin", "lFoot", "rThigh", "rShin", "rFoot", "chest", "lCollar", "lShldr", "lForeArm", "lHand",
+      "rCollar", "rShldr", "rForeArm", "rHand", "neck", "head"},
+     {{"%Toe"}, {"%Thumb1", "%Mid1"}, {"head_End"}}},
     // Our own skeleton, in metres.
-    {"Own", "Left", "Right", "", "ZXY", 0.01, "", "", "", {"%Ankle_End", "%Wrist_End", "Head_End"}},
+    {"Own", "Left", "Right", "", "ZXY", 0.01, "", "", {}, {{"%Ankle_End"}, {"%Wrist_End"}, {"Head_End"}}},
 };
 
 enum Rest { TPose, APose, BentArms };
@@ -70,13 +70,6 @@ const char* const kRests[] = {"TPose", "APose", "BentArms"};
 std::string Sided(std::string name, const char* side) {
     const std::size_t at = name.find('%');
     return at == std::string::npos ? name : name.replace(at, 1, side);
-}
-
-std::vector<std::string> Words(const std::string& text) {
-    std::istringstream in(text);
-    std::vector<std::string> words;
-    for (std::string w; in >> w;) words.push_back(w);
-    return words;
 }
 
 std::string Numbers(Vec3 v) { return std::to_string(v.x) + " " + std::to_string(v.y) + " " + std::to_string(v.z); }
@@ -114,7 +107,7 @@ Source Write(const Style& style, Rest rest, int frameCount) {
         }
     }
     const std::size_t n = src.body.size();
-    std::vector<std::string>& ours = src.ours = Words(style.ours);
+    std::vector<std::string>& ours = src.ours = style.ours;
     for (int j = 0; ours.size() < std::size_t(kxhost::kJointCount); ++j) ours.push_back(OurBody()[j].name);
     // Arms lowered 45 degrees at the shoulder, and bent 50 degrees forward
     // at the elbow as well.
@@ -183,7 +176,7 @@ TEST_P(ReplayMapping, MovesEveryBoneAsTheSourceDoes) {
     // a foot, a hand or the head points to.
     auto at = [&](const Posed& p, int point) {
         if (point < kxhost::kJointCount) return p.at[src.Index(src.ours[point])];
-        const auto tips = Words(style.tips[point <= kRightToe ? 0 : point <= kRightHand ? 1 : 2]);
+        const auto& tips = style.tips[point <= kRightToe ? 0 : point <= kRightHand ? 1 : 2];
         Vec3 sum;
         for (const std::string& tip : tips)
             sum = sum + p.at[src.Index(Sided(tip, point % 2 ? style.right : style.left))];
