@@ -108,7 +108,7 @@ Source Write(const Style& style, Rest rest, int frameCount) {
     }
     const std::size_t n = src.body.size();
     std::vector<std::string>& ours = src.ours = style.ours;
-    for (int j = 0; ours.size() < std::size_t(kxhost::kJointCount); ++j) ours.push_back(OurBody()[j].name);
+    for (int j = 0; ours.size() < std::size_t(kxhost::kJointCount); ++j) ours.push_back(OurBody()[j].name);  // own
     // Arms lowered 45 degrees at the shoulder, and bent 50 degrees forward
     // at the elbow as well.
     auto turnBelow = [&](const std::string& top, const Mat3& r) {
