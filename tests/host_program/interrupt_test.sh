@@ -9,125 +9,60 @@
 source "$(dirname "$0")/lib.sh"
 shm=/dev/shm/kx-mutex.$(id -u).KestrionMutex
 
-# start_host ARGS...: the program in the background, its process in $pid.
-start_host() {
-  "${runner[@]}" "$program" "$@" >out.txt 2>err.txt </dev/null &
-  pid=$!
-}
+signals="INT:130:Ctrl-C:walk.bvh INT:130:Ctrl-C:walk.csv"
+linux_only "Wine turns only SIGINT into a console event" &&
+  signals="$signals TERM:143:SIGTERM:s.csv HUP:129:SIGHUP:s.bvh QUIT:131:SIGQUIT:s.csv USR1:138:SIGUSR1:s.csv"
+for signal in $signals; do
+  IFS=: read -r signal code name file <<<"$signal"
+  start record "$file" --seconds 60
+  wait_for "^Recording suits 0 and 1" && sleep 0.5  # the frames are being written now
+  ls -A | grep -q '\.part$' || fail "$name: no temporary files while recording"
+  kill -s "$signal" "$pid"
+  ended
+  expect_one_line_error "$code" "recording stopped by $name; no file written" "$name, $file"
+  expect_in err.txt "plug-in: Stopped Kestrion driver" "$name: channel reset"
+  expect_no_files "$name, $file"
+  [ -e "$shm" ] && fail "$name: $shm left"
+done
 
-# wait_for TEXT: until standard output shows TEXT (at most 30 s).
-wait_for() {
-  for _ in $(seq 300); do
-    grep -qF -- "$1" out.txt && return 0
-    kill -0 "$pid" 2>/dev/null || return 1
-    sleep 0.1
-  done
-  return 1
-}
+start stream
+wait_for "^Streaming suits 0 and 1 at 40 Hz until Ctrl-C" && wait_for "^1.00 s  suit 1"
+stop Stream
+own_errors >/dev/null && fail "stream interrupted: error '$(own_errors)'"
 
-interrupt() {
-  kill -INT "$pid"
-  status=0
-  wait "$pid" || status=$?
-  plain_line_ends
-}
-
-start_host record walk.bvh --seconds 60
-if wait_for "Recording suits 0 and 1"; then
-  sleep 1  # the frames are being written now
-  grep -q '\.part$' <<<"$(ls -A)" || fail "no temporary files while recording"
-  interrupt
-  expect_exit 130 "recording interrupted"
-  expect_in err.txt "kestrion-host: recording stopped by Ctrl-C; no file written" "recording interrupted"
-  expect_in err.txt "plug-in: Stopped Kestrion driver" "recording interrupted: channel reset"
-  expect_no_files "recording interrupted"
-else
-  fail "the recording did not start"; cat out.txt err.txt >&2; kill "$pid"; wait "$pid"
-fi
-
-start_host record walk.csv --suits 1 --seconds 60
-if wait_for "Recording suit 1"; then
-  interrupt
-  expect_exit 130 "CSV recording interrupted"
-  expect_no_files "CSV recording interrupted"
-else
-  fail "the CSV recording did not start"; kill "$pid"; wait "$pid"
-fi
-
-start_host stream
-if wait_for "Streaming suits 0 and 1 at 40 Hz until Ctrl-C" && wait_for "1.00 s  suit 1"; then
-  interrupt
-  expect_exit 0 "stream interrupted"
-  expect_in out.txt "Stream stopped by Ctrl-C" "stream interrupted"
-  expect_in err.txt "plug-in: Stopped Kestrion driver" "stream interrupted: channel reset"
-  own_errors >/dev/null && fail "stream interrupted: error '$(own_errors)'"
-else
-  fail "the stream did not start"; cat out.txt err.txt >&2; kill "$pid"; wait "$pid"
-fi
-
-start_host record walk.bvh --seconds 3
-if wait_for "Recording suits 0 and 1"; then
-  echo "not yours" >walk-suit1.bvh
-  status=0
-  wait "$pid" || status=$?
-  plain_line_ends
-  expect_one_line_error 1 "walk-suit1.bvh appeared meanwhile; add --force" "file appeared while recording"
-  [ "$(cat walk-suit1.bvh)" = "not yours" ] || fail "the file that appeared while recording was replaced"
-  [ -e walk-suit0.bvh ] && fail "walk-suit0.bvh kept although the recording was not complete"
-  rm -f walk-suit1.bvh
-  expect_no_files "file appeared while recording"
-else
-  fail "the recording did not start"; kill "$pid"; wait "$pid"
-fi
+start record walk.bvh --seconds 3
+wait_for "^Recording suits 0 and 1" && echo "not yours" >walk-suit1.bvh
+ended
+expect_one_line_error 1 "walk-suit1.bvh appeared meanwhile; add --force" "file appeared while recording"
+[ "$(cat walk-suit1.bvh)" = "not yours" ] || fail "the file that appeared while recording was replaced"
+rm -f walk-suit1.bvh
+expect_no_files "file appeared while recording"
 
 echo old >force-suit0.bvh
-start_host record force.bvh --seconds 3 --force
-if wait_for "Recording suits 0 and 1"; then
-  mkdir force-suit1.bvh
-  status=0
-  wait "$pid" || status=$?
-  plain_line_ends
-  expect_one_line_error 1 "cannot write force-suit1.bvh: " "--force, and a folder appeared while recording"
-  [ "$(cat force-suit0.bvh)" = old ] || fail "--force: the old force-suit0.bvh was lost"
-  rmdir force-suit1.bvh
-  rm -f force-suit0.bvh
-  expect_no_files "--force, and a folder appeared while recording"
-else
-  fail "the recording did not start"; kill "$pid"; wait "$pid"
-fi
+start record force.bvh --seconds 3 --force
+wait_for "^Recording suits 0 and 1" && mkdir force-suit1.bvh
+ended
+expect_one_line_error 1 "cannot write force-suit1.bvh: " "--force, and a folder appeared while recording"
+[ "$(cat force-suit0.bvh)" = old ] || fail "--force: the old force-suit0.bvh was lost"
+rmdir force-suit1.bvh
+rm -f force-suit0.bvh
+expect_no_files "--force, and a folder appeared while recording"
 
 # A read that never returns, in each of the simulator's ways, on its 10th
 # read: the suit named, no file left, the end well before --seconds.
 for kind in spin mutex pipe wait; do
   start=$SECONDS
-  KESTRION_SIM_HANG=1:$kind:10 host_within 20 record hang.bvh --seconds 30
-  expect_one_line_error 1 "suit 1 hangs: its read in the suit library has not returned" "hung read ($kind)"
+  KESTRION_SIM_HANG=1:$kind:10 expect_error 1 "suit 1 hangs: its read in the suit library has not returned" \
+    record hang.bvh --seconds 30
   [ $((SECONDS - start)) -lt 10 ] || fail "hung read ($kind): ended after $((SECONDS - start)) s"
   expect_no_files "hung read ($kind)"
 done
 # The other calls wait for the driver's pass, which the hung read holds;
 # which call meets the hang first depends on when the driver's thread runs.
-KESTRION_SIM_HANG=0:mutex:0 host_within 20 stream --seconds 30 --set-null
-expect_one_line_error 1 "(the plug-in's (Connect|SetNull)|suit 0 hangs: its read) .*has not returned" \
-  "a hang while the suits start"
+KESTRION_SIM_HANG=0:mutex:0 expect_error 1 "(the plug-in's (Connect|SetNull)|suit 0 hangs: its read) .*has not returned" \
+  stream --seconds 30 --set-null
 
-if linux_only "Wine turns only SIGINT into a console event"; then
-  for signal in TERM:143 HUP:129 QUIT:131 USR1:138; do
-    name=SIG${signal%:*}
-    start_host record signal.csv --seconds 60
-    if wait_for "Recording suits 0 and 1"; then
-      kill -s "$name" "$pid"
-      status=0
-      wait "$pid" || status=$?
-      expect_one_line_error "${signal#*:}" "recording stopped by $name; no file written" "$name"
-      expect_in err.txt "plug-in: Stopped Kestrion driver" "$name: channel reset"
-      expect_no_files "$name"
-      [ -e "$shm" ] && fail "$name: $shm left"
-    else
-      fail "the recording did not start"; kill "$pid"; wait "$pid"
-    fi
-  done
-  # The reader of standard output goes away.
+if linux_only "a pipe's reader going away"; then
   "$program" record pipe.bvh --seconds 60 2>err.txt </dev/null | head -1 >out.txt
   status=${PIPESTATUS[0]}
   expect_one_line_error 141 "recording stopped by SIGPIPE; no file written" "closed pipe"

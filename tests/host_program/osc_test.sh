@@ -5,41 +5,27 @@
 # checked against the recording's CSV. Every packet goes to 127.0.0.1.
 source "$(dirname "$0")/lib.sh"
 
-# Bad destinations end the program before anything starts. A label of 64
-# characters fails the lookup without asking any name server.
-for value in 127.0.0.1 127.0.0.1:0 127.0.0.1:65536 "$(printf 'a%.0s' {1..64}).invalid:39539"; do
-  host stream --osc "$value"
-  expect_one_line_error 2 "--osc: " "--osc $value"
-  grep -q '^plug-in: ' err.txt && fail "--osc $value: the suits started"
-done
-
 # A receiver per suit; each line it prints is stamped with its arrival.
 pids=()
-stop_receivers() {
-  [ ${#pids[@]} -eq 0 ] || kill "${pids[@]}" 2>/dev/null
-  wait
-  pids=()
-}
-trap 'stop_receivers; rm -rf "$work"' EXIT
-start_receivers() {
-  local suit
+trap '[ ${#pids[@]} -eq 0 ] || kill "${pids[@]}"; rm -rf "$work"' EXIT
+listen() {
   for suit in 0 1; do
     : >"dump$suit.txt"
-    (oscdump -L $((port + suit)) 2>/dev/null & echo $! >"oscdump$suit.pid"; wait) |
-      while IFS= read -r line; do echo "$EPOCHREALTIME $line"; done >>"dump$suit.txt" &
+    oscdump -L $((port + suit)) 2>/dev/null > >(while IFS= read -r line; do echo "$EPOCHREALTIME $line"; done >>"dump$suit.txt") &
+    pids+=($!)
     for _ in $(seq 50); do
       oscsend 127.0.0.1 $((port + suit)) /ready
-      grep -q ' /ready ' "dump$suit.txt" && break
+      grep -q ' /ready ' "dump$suit.txt" && continue 2
       sleep 0.1
     done
-    pids+=("$(cat "oscdump$suit.pid")")
-    grep -q ' /ready ' "dump$suit.txt" || return 1
+    return 1
   done
 }
 for _ in 1 2 3; do
   port=$((20000 + 2 * (RANDOM % 20000)))
-  start_receivers && break
-  stop_receivers
+  listen && break
+  kill "${pids[@]}" 2>/dev/null
+  pids=()
 done
 [ ${#pids[@]} -eq 2 ] || { fail "oscdump does not listen"; finish; }
 
@@ -56,7 +42,6 @@ done
 host record walk.csv --seconds 2 --osc 127.0.0.1:$port --osc 127.0.0.1:$((port + 2))
 expect_exit 0 "record with --osc"
 sleep 0.2
-stop_receivers
 
 # Per bundle: the root, each bone once, OK and the time, in quaternions of
 # length 1; the hips at the frame's place, in metres with X mirrored; one
@@ -64,10 +49,6 @@ stop_receivers
 for suit in 0 1; do
   awk -v suit=$suit -v rate=40 '
     function problem(text) { print "suit " suit ", bundle " bundles ": " text; bad = 1 }
-    function unit(  n) {
-      n = sqrt($9 * $9 + $10 * $10 + $11 * $11 + $12 * $12)
-      if ($4 != "sfffffff" || n < 0.99999 || n > 1.00001) problem("not a unit quaternion: " $0)
-    }
     function far(a, b) { return a - b > 2e-5 || b - a > 2e-5 }
     BEGIN {
       bundles = 0  # a subscript: "" until set
@@ -76,15 +57,19 @@ for suit in 0 1; do
       for (i in b) wanted["\"" b[i] "\""] = 1
     }
     FILENAME ~ /csv$/ { if (FNR > 1 && $3 == suit) { x[$1] = $4; y[$1] = $5; z[$1] = $6; frames++ } next }
+    $3 ~ /^\/VMC\/Ext\/(Root|Bone)\/Pos$/ {
+      n = sqrt($9 * $9 + $10 * $10 + $11 * $11 + $12 * $12)
+      if ($4 != "sfffffff" || n < 0.99999 || n > 1.00001) problem("not a unit quaternion: " $0)
+    }
     $3 == "/VMC/Ext/Root/Pos" {
       if (started) problem("no /VMC/Ext/T")
       started = 1; bones = 0; ok = 0; split("", seen); arrival[bundles] = $1
       if ($5 != "\"root\"") problem("root named " $5)
-      unit(); next
+      next
     }
     $3 == "/VMC/Ext/Bone/Pos" {
       if (!($5 in wanted) || ($5 in seen)) problem("bone " $5 " unknown or twice")
-      seen[$5] = 1; bones++; unit()
+      seen[$5] = 1; bones++
       if ($5 == "\"Hips\"") { hx = $6; hy = $7; hz = $8 }
       next
     }
@@ -111,6 +96,5 @@ for suit in 0 1; do
       exit bad
     }' FS=, walk.csv FS=' ' "dump$suit.txt" >&2 || fail "what suit $suit's receiver caught"
 done
-rm -f walk.csv dump[01].txt oscdump[01].pid
 
 finish

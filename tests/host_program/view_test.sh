@@ -3,30 +3,30 @@
 # the read rate, every control reaching the suits (the simulated library's
 # call log), every refusal changing nothing, recordings from the page, and a
 # browser that stops reading.
-here=$(cd "$(dirname "$0")" && pwd)
-source "$here/lib.sh"
-source "$here/view_lib.sh"
+source "$(dirname "$0")/lib.sh"
 
 export KESTRION_SIM_CALL_LOG=$work/calls.txt
 handle0=1263599617  # the handles the simulated library gives suits 0 and 2
 handle2=$((handle0 + 2))
+rate=100
 
 # http CURL-ARGS...: prints the status; the answer's body is in answer.txt.
 http() { curl -s -o answer.txt -w '%{http_code}' "$@"; }
 post() { http -H "Origin: $base" -X POST -d "${2-}" "$1"; }
-# raw REQUEST: sends REQUEST (printf's format) as it is; prints the status line.
-raw() {
-  exec 4<>"/dev/tcp/127.0.0.1/$port"
-  printf "$1" >&4
-  timeout 5 head -1 <&4 | tr -d '\r'
-  exec 4<&-
-}
-
-# expect_status CODE DESCRIPTION CURL-ARGS...
+# expect_status CODE CURL-ARGS...
 expect_status() {
   local code
-  code=$(http "${@:3}")
-  [ "$code" = "$1" ] || fail "$2: HTTP $code, expected $1 ($(head -c 200 answer.txt))"
+  code=$(http "${@:2}")
+  [ "$code" = "$1" ] || fail "${*:2}: HTTP $code, expected $1 ($(head -c 200 answer.txt))"
+}
+# expect_raw CODE REQUEST: REQUEST (printf's format), sent as it is, gets CODE.
+expect_raw() {
+  local reply
+  exec 4<>"/dev/tcp/127.0.0.1/$port"
+  printf "$2" >&4
+  reply=$(timeout 5 head -1 <&4 | tr -d '\r')
+  exec 4<&-
+  [[ $reply == "HTTP/1.1 $1 "* ]] || fail "'$2': '$reply', expected $1"
 }
 
 # frames_within FILE SECONDS DESCRIPTION: FILE holds the frames of SECONDS
@@ -40,19 +40,18 @@ frames_within() {
   [ "$whole" -eq "$count" ] || fail "$3: $whole of $count frames carry suits 0 and 2 whole"
 }
 
-rate=100
 KESTRION_SIM_SUITS=3 start_view --suits 0,2 --rate $rate
-[ -n "$port" ] || { fail "view did not start"; cat out.txt err.txt >&2; finish; }
+[ -n "$port" ] || finish
 expect_in out.txt "Viewing suits 0 and 2 at 100 Hz on http://127.0.0.1:$port/ until Ctrl-C" "view"
 
 # The page, its files and three.js from Debian's package.
-expect_status 200 "page" "$base/"
+expect_status 200 "$base/"
 grep -qF '<script src="/three/three.min.js">' answer.txt || fail "the page does not load three.js"
-expect_status 200 "script" "$base/view.js"
-expect_status 200 "style" "$base/view.css"
-curl -s "$base/three/three.min.js" | cmp -s - /usr/share/javascript/three/three.min.js || fail "three.js differs"
-curl -s "$base/three/OrbitControls.js" | cmp -s - /usr/share/javascript/three/examples/js/controls/OrbitControls.js ||
-  fail "OrbitControls.js differs"
+expect_status 200 "$base/view.js"
+expect_status 200 "$base/view.css"
+for file in three.min.js examples/js/controls/OrbitControls.js; do
+  curl -s "$base/three/${file##*/}" | cmp -s - "/usr/share/javascript/three/$file" || fail "$file differs"
+done
 
 # The stream: the skeleton first, then frames at the read rate.
 curl -sN --max-time 3 "$base/events" >events.txt
@@ -62,12 +61,9 @@ grep -qE '^data: \{"rate":100,"suits":\[0,2\],"joints":\[\{"name":"Hips","parent
 frames_within events.txt 3 "stream"
 
 # Every control reaches the suits, and only the suits asked for.
-: >calls.txt
 expect_control() {  # expect_control PATH FIELDS CALLS...
   : >calls.txt
-  local code
-  code=$(post "$base$1" "$2")
-  [ "$code" = 200 ] || fail "$1 $2: HTTP $code ($(cat answer.txt))"
+  [ "$(post "$base$1" "$2")" = 200 ] || fail "$1 $2: $(cat answer.txt)"
   [ "$(paste -sd' ' calls.txt)" = "${*:3}" ] || fail "$1 $2: calls '$(paste -sd' ' calls.txt)', expected '${*:3}'"
 }
 expect_control /api/set-null "suit=0" "GyroSetNull($handle0)"
@@ -81,64 +77,55 @@ expect_in out.txt "From the page: ignore floor on for suit 0" "control"
 # Refusals: a 4xx each, and nothing reaches the suits or the disk.
 : >calls.txt
 null=$base/api/set-null
-expect_status 405 "control by GET" "$null?suit=0"
-expect_status 405 "page by POST" -X POST "$base/"
-expect_status 403 "control without Origin" -X POST -d suit=0 "$null"
-expect_status 403 "control from another site" -H "Origin: http://example.com" -X POST -d suit=0 "$null"
-expect_status 403 "control from another port" -H "Origin: http://127.0.0.1:1" -X POST -d suit=0 "$null"
-expect_status 403 "rebound DNS name" -H "Host: example.com:$port" -H "Origin: http://example.com:$port" \
-  -X POST -d suit=0 "$null"
-expect_status 403 "stream under a rebound DNS name" -H "Host: example.com:$port" "$base/events"
-expect_status 404 "unknown control" -H "Origin: $base" -X POST -d suit=0 "$base/api/reboot"
-expect_status 404 "unknown page" "$base/etc/passwd"
+from_page=(-H "Origin: $base" -X POST)
 { printf 'suit=0&x='; head -c 5000 /dev/zero | tr '\0' a; } >big.txt
-expect_status 413 "oversized control" -H "Origin: $base" -X POST --data-binary @big.txt "$null"
-expect_status 415 "control as multipart form" -H "Origin: $base" -X POST -F suit=0 "$null"
-for suit in "" 1 3 -1 00 abc "0&suit=2"; do
-  expect_status 400 "suit '$suit'" -H "Origin: $base" -X POST -d "suit=$suit" "$null"
+while read -r code request; do
+  eval "expect_status $code $request"
+done <<'EOF'
+405 "$null?suit=0"
+405 -X POST "$base/"
+403 -X POST -d suit=0 "$null"
+403 -H "Origin: http://example.com" -X POST -d suit=0 "$null"
+403 -H "Origin: http://127.0.0.1:1" -X POST -d suit=0 "$null"
+403 -H "Host: example.com:$port" -H "Origin: http://example.com:$port" -X POST -d suit=0 "$null"
+403 -H "Host: example.com:$port" "$base/events"
+404 "${from_page[@]}" -d suit=0 "$base/api/reboot"
+404 "$base/etc/passwd"
+413 "${from_page[@]}" --data-binary @big.txt "$null"
+415 "${from_page[@]}" -F suit=0 "$null"
+400 "${from_page[@]}" "$null"
+409 "${from_page[@]}" -d "" "$base/api/record/stop"
+EOF
+for request in suit={,1,3,-1,00,abc,"0&suit=2"}@set-null "suit=0&mode="{,maybe,ON,1}@jumping \
+  file={../take.bvh,/tmp/take.bvh,sub/take.bvh,..bvh,.take.bvh,take.txt,take%00.bvh,"a b.csv",}@record/start; do
+  expect_status 400 "${from_page[@]}" -d "${request%@*}" "$base/api/${request#*@}"
 done
-expect_status 400 "no suit" -H "Origin: $base" -X POST "$null"
-for mode in "" maybe ON 1; do
-  expect_status 400 "mode '$mode'" -H "Origin: $base" -X POST -d "suit=0&mode=$mode" "$base/api/jumping"
-done
-for file in ../take.bvh /tmp/take.bvh sub/take.bvh ..bvh .take.bvh take.txt "take%00.bvh" "a b.csv" ""; do
-  expect_status 400 "recording '$file'" -H "Origin: $base" -X POST -d "file=$file" "$base/api/record/start"
-done
-expect_status 409 "stop without a recording" -H "Origin: $base" -X POST -d "" "$base/api/record/stop"
-reply=$(raw 'NOT HTTP AT ALL\r\n\r\n')
-[[ $reply == "HTTP/1.1 400 "* ]] || fail "malformed request: '$reply'"
-reply=$(raw "GET / HTTP/1.1\r\nHost: 127.0.0.1:$port\r\nHost: 127.0.0.1:$port\r\n\r\n")
-[[ $reply == "HTTP/1.1 403 "* ]] || fail "two Host headers: '$reply'"
-reply=$(raw "GET / HTTP/1.1\r\n\r\n")
-[[ $reply == "HTTP/1.1 403 "* ]] || fail "no Host header: '$reply'"
+expect_raw 400 'NOT HTTP AT ALL\r\n\r\n'
+expect_raw 403 "GET / HTTP/1.1\r\nHost: 127.0.0.1:$port\r\nHost: 127.0.0.1:$port\r\n\r\n"
+expect_raw 403 "GET / HTTP/1.1\r\n\r\n"
 [ -s calls.txt ] && fail "refused requests reached the suits: $(paste -sd' ' calls.txt)"
-expect_no_files_but() { left=$(ls -A | grep -vxE "out.txt|err.txt|calls.txt|answer.txt|events.txt|big.txt$1" || true); }
-expect_no_files_but ""
-[ -z "$left" ] || fail "refused requests left files: $left"
+logs="calls.txt|answer.txt|events.txt|big.txt"
+expect_no_files "refused requests" "$logs"
 
 # Recordings from the page: the files of `record`, in this folder.
 [ "$(post "$base/api/record/start" file=take.bvh)" = 200 ] || fail "record: $(cat answer.txt)"
 expect_in answer.txt "Recording to take-suit0.bvh, take-suit2.bvh" "record"
 sleep 0.5
-expect_status 409 "a second recording" -H "Origin: $base" -X POST -d file=other.csv "$base/api/record/start"
+expect_status 409 "${from_page[@]}" -d file=other.csv "$base/api/record/start"
 [ "$(post "$base/api/record/stop")" = 200 ] || fail "stop recording: $(cat answer.txt)"
 frames=$(sed -nE 's/^Wrote take-suit0.bvh, take-suit2.bvh \(([0-9]+) frames, .*/\1/p' answer.txt)
-if [ -n "$frames" ] && [ "$frames" -gt 10 ]; then
-  for file in take-suit0.bvh take-suit2.bvh; do
-    check_bvh "$file" $rate "$frames" >&2 || fail "$file"
-    check_assimp "$file"
-  done
-else
-  fail "recording: '$(cat answer.txt)'"
-fi
-expect_status 409 "a recording over existing files" -H "Origin: $base" -X POST -d file=take.bvh "$base/api/record/start"
+[ "${frames:-0}" -gt 10 ] || fail "recording: '$(cat answer.txt)'"
+for file in take-suit0.bvh take-suit2.bvh; do
+  check_bvh "$file" $rate "$frames" >&2 || fail "$file"
+  check_assimp "$file"
+done
+expect_status 409 "${from_page[@]}" -d file=take.bvh "$base/api/record/start"
 expect_in answer.txt "take-suit0.bvh exists" "existing recording"
 post "$base/api/record/start" file=take.csv >/dev/null
 sleep 0.3
 post "$base/api/record/stop" >/dev/null
 [ "$(grep -c '^[0-9]*,[0-9.]*,[02],' take.csv)" -gt 10 ] || fail "CSV recording from the page: $(head -3 take.csv)"
-expect_no_files_but "|take-suit0.bvh|take-suit2.bvh|take.csv"
-[ -z "$left" ] || fail "recordings left other files: $left"
+expect_no_files "recordings from the page" "$logs|take-suit0.bvh|take-suit2.bvh|take.csv"
 
 # A browser that stops reading is dropped, and the others keep their rate.
 exec 3<>"/dev/tcp/127.0.0.1/$port"
@@ -149,8 +136,7 @@ sleep 3
 # Dropped: what was sent to it ends, rather than streaming on once read.
 timeout 10 cat <&3 >/dev/null || fail "a browser that stopped reading was not dropped"
 exec 3<&-
-
-stop_view "view stopped by Ctrl-C"
+stop View
 
 # The port is this view's alone, and wider listening is said aloud.
 KESTRION_SIM_SUITS=1 start_view --seconds 3
@@ -161,7 +147,6 @@ wait "$pid"
 host view --listen 0.0.0.0 --port 0 --seconds 0.5
 expect_exit 0 "view on every address"
 expect_in err.txt "kestrion-host: warning: the view listens on 0.0.0.0" "view on every address"
-host view --listen localhost --seconds 0.5
-expect_one_line_error 2 "--listen: 'localhost' is not an IPv4 or IPv6 address" "view on a name"
+expect_error 2 "--listen: 'localhost' is not an IPv4 or IPv6 address" view --listen localhost --seconds 0.5
 
 finish

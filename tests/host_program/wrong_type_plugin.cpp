@@ -1,7 +1,7 @@
 // A library that exports everything the host program resolves in the suit
 // plug-in, but whose channel type record is not the suit channel's: its name
-// (built with WRONG_NAME) or its GUID (WRONG_GUID) differs. The program
-// must refuse it before calling anything else.
+// (built with WRONG_NAME) or its GUID differs. The program must refuse it
+// before calling anything else.
 #include "host/ChannelType.h"
 #include "platform/export.h"
 
@@ -63,19 +63,15 @@ extern "C" {
 KX_EXPORT ChannelType* GetType() {
     static ChannelType record;
     std::memset(record.typeName, 0, sizeof record.typeName);
-    const unsigned char guid[16] = {0x10, 0x9F, 0xC2, 0x17, 0x0A, 0xF5, 0x53, 0x4E,
-                                    0xB2, 0x93, 0xEC, 0x44, 0x27, 0xBF, 0xE7, 0x16};
+    record.typeGuid = {0x17C29F10u, 0xF50Au, 0x4E53u, {0xB2, 0x93, 0xEC, 0x44, 0x27, 0xBF, 0xE7, 0x16}};
 #ifdef WRONG_NAME
     std::strcpy(record.typeName, "KestrionUniqueX");
-    std::memcpy(&record.typeGuid, guid, 16);
 #else
     std::strcpy(record.typeName, "KestrionUnique");
-    std::memcpy(&record.typeGuid, guid, 16);
-    record.typeGuid.data1 ^= 1u;
+    record.typeGuid.data1 ^= 1u;  // one bit off the suit channel's
 #endif
-    std::memcpy(&record.classGuid, &record.typeGuid, 16);
-    record.deviceChannel = 1;
-    record.userCreatable = 1;
+    record.classGuid = record.typeGuid;
+    record.deviceChannel = record.userCreatable = 1;
     record.options = 0;
     return &record;
 }
