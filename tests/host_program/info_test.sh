@@ -2,8 +2,8 @@
 # kestrion-host info: the channel type record, the declared dependencies and
 # the command catalogue, as the plug-in gives them, against the one golden
 # copy (info.golden; the first line, the library's path, aside).
-golden=$(cd "$(dirname "$0")" && pwd)/info.golden
 source "$(dirname "$0")/lib.sh"
+golden=$tests_dir/info.golden
 
 host info
 expect_exit 0 "info"
@@ -11,7 +11,7 @@ diff -u "$golden" <(tail -n +2 out.txt) >&2 || fail "info differs from $golden"
 [ -s err.txt ] && fail "info writes to standard error: $(cat err.txt)"
 
 # The plug-in named explicitly gives the same.
-host --plugin "$program_dir/$(basename "$(ls "$program_dir" | grep -E '^(lib)?KestrionUnique\.(so|dll)$')")" info
+host --plugin "$program_dir/$plugin_file" info
 expect_exit 0 "info --plugin"
 diff -u "$golden" <(tail -n +2 out.txt) >&2 || fail "info --plugin differs from $golden"
 
