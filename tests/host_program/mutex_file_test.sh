@@ -50,7 +50,7 @@ fresh_shm 1m
 printf "%259s" x >$name && chown 12345:12345 $name && chmod 600 $name
 setpriv --reuid 12345 --regid 12345 --clear-groups flock --no-fork -x $name sleep 30 >/dev/null 2>&1 &
 holder=$!
-sleep 0.2
+for _ in $(seq 100); do flock -n $name true || break; sleep 0.05; done  # until the holder has it
 begin=$SECONDS
 host record d.bvh --seconds 1 --rate 20
 expect_exit 0 "another user's file"

@@ -12,10 +12,9 @@ order=$(grep -E '^[0-9]+\.[0-9]+ s  suit ' out.txt | awk '{print $1 ":" $4}' | p
 [ "$order" = "0.00:2 0.00:0 1.00:2 1.00:0 2.00:2 2.00:0" ] || fail "stream lines: $order"
 grep -qE '^1\.00 s  suit 0  position -?[0-9.]+ -?[0-9.]+ -?[0-9.]+ cm  heading' out.txt ||
   fail "stream: no position line"
-[ "$(grep -c '^plug-in: ' err.txt)" -eq 4 ] || fail "stream: plug-in messages $(cat err.txt)"
-[ "$(sed -n 1p err.txt)" = "plug-in: Searching for suits" ] || fail "stream: first message"
-[ "$(sed -n 2p err.txt)" = "plug-in: Found: 3 suits" ] || fail "stream: second message"
-[ "$(tail -1 err.txt)" = "plug-in: Stopped Kestrion driver" ] || fail "stream: channel not reset at the end"
+# The plug-in's messages: the channel reset at the end.
+[ "$(grep '^plug-in: ' err.txt | paste -sd'|')" = "plug-in: Searching for suits|plug-in: Found: 3 suits|plug-in: Started Kestrion driver|\
+plug-in: Stopped Kestrion driver" ] || fail "stream: messages $(cat err.txt)"
 expect_no_files "stream"
 
 finish

@@ -115,10 +115,7 @@ expect_status 409 "${from_page[@]}" -d file=other.csv "$base/api/record/start"
 [ "$(post "$base/api/record/stop")" = 200 ] || fail "stop recording: $(cat answer.txt)"
 frames=$(sed -nE 's/^Wrote take-suit0.bvh, take-suit2.bvh \(([0-9]+) frames, .*/\1/p' answer.txt)
 [ "${frames:-0}" -gt 10 ] || fail "recording: '$(cat answer.txt)'"
-for file in take-suit0.bvh take-suit2.bvh; do
-  check_bvh "$file" $rate "$frames" >&2 || fail "$file"
-  check_assimp "$file"
-done
+for file in take-suit0.bvh take-suit2.bvh; do check_bvh "$file" $rate "$frames" >&2 || fail "$file"; done
 expect_status 409 "${from_page[@]}" -d file=take.bvh "$base/api/record/start"
 expect_in answer.txt "take-suit0.bvh exists" "existing recording"
 post "$base/api/record/start" file=take.csv >/dev/null
