@@ -11,7 +11,7 @@ handle2=$((handle0 + 2))
 rate=100
 
 # http CURL-ARGS...: prints the status; the answer's body is in answer.txt.
-http() { curl -s -o answer.txt -w '%{http_code}' "$@"; }
+http() { curl -s --max-time 10 -o answer.txt -w '%{http_code}' "$@"; }
 post() { http -H "Origin: $base" -X POST -d "${2-}" "$1"; }
 # expect_status CODE CURL-ARGS...
 expect_status() {
