@@ -8,17 +8,22 @@ source "$(dirname "$0")/lib.sh"
 # A receiver per suit; each line it prints is stamped with its arrival.
 pids=()
 trap '[ ${#pids[@]} -eq 0 ] || kill "${pids[@]}"; rm -rf "$work"' EXIT
+# mark SUIT PATH: sends PATH to the suit's receiver until it has printed it
+# (at most 5 s), and so all that reached it before.
+mark() {
+  for _ in $(seq 50); do
+    oscsend 127.0.0.1 $((port + $1)) "$2"
+    grep -q " $2 " "dump$1.txt" && return 0
+    sleep 0.1
+  done
+  return 1
+}
 listen() {
   for suit in 0 1; do
     : >"dump$suit.txt"
     oscdump -L $((port + suit)) 2>/dev/null > >(while IFS= read -r line; do echo "$EPOCHREALTIME $line"; done >>"dump$suit.txt") &
     pids+=($!)
-    for _ in $(seq 50); do
-      oscsend 127.0.0.1 $((port + suit)) /ready
-      grep -q ' /ready ' "dump$suit.txt" && continue 2
-      sleep 0.1
-    done
-    return 1
+    mark $suit /ready || return 1
   done
 }
 for _ in 1 2 3; do
@@ -33,15 +38,14 @@ done
 host stream --seconds 0.3 --osc 127.0.0.1:$port --osc 127.0.0.1:$((port + 2))
 expect_exit 0 "stream with --osc"
 expect_in out.txt "Sending VMC over OSC: suit 0 to 127.0.0.1:$port and 127.0.0.1:$((port + 2)); suit 1 to" "stream"
-sleep 0.2
 for suit in 0 1; do
-  grep -q ' /VMC/Ext/T ' "dump$suit.txt" || fail "stream: nothing reached suit $suit's receiver"
+  mark $suit /drained && grep -q ' /VMC/Ext/T ' "dump$suit.txt" || fail "stream: nothing reached suit $suit's receiver"
   : >"dump$suit.txt"
 done
 
 host record walk.csv --seconds 2 --osc 127.0.0.1:$port --osc 127.0.0.1:$((port + 2))
 expect_exit 0 "record with --osc"
-sleep 0.2
+for suit in 0 1; do mark $suit /drained || fail "suit $suit's receiver stopped"; done
 
 # Per bundle: the root, each bone once, OK and the time, in quaternions of
 # length 1; the hips at the frame's place, in metres with X mirrored; one
@@ -73,6 +77,7 @@ for suit in 0 1; do
       if ($5 == "\"Hips\"") { hx = $6; hy = $7; hz = $8 }
       next
     }
+    $3 == "/drained" { next }
     $3 == "/VMC/Ext/OK" { ok = ($4 == "i" && $5 == 1); next }
     $3 == "/VMC/Ext/T" {
       k = int($5 * rate + 0.5)
