@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # kestrion-host's answers to bad command lines, a missing or wrong plug-in,
 # missing suits and existing files: a one-line error and the exit code.
-# Arguments: the program, then the libraries with a wrong type name and a
-# wrong type GUID.
+# Arguments: the program, then a library with a wrong type name (or, with
+# KX_WRONG_GUID set, GUID).
 source "$(dirname "$0")/lib.sh"
 
 for command in "" info stream record; do
@@ -52,7 +52,7 @@ done <<'EOF'
 1|cannot load the plug-in||host --plugin "$work/NoSuchPlugin.dll" info
 1|is not a suit plug-in: it does not export GetType, InitDLL||host --plugin "$program_dir/$tessarel" info
 1|is not the suit plug-in: its channel type is not named KestrionUnique||host --plugin "$2" info
-1|is not the suit plug-in: its channel type has another GUID||host --plugin "$3" record walk.bvh
+1|is not the suit plug-in: its channel type has another GUID||KX_WRONG_GUID=1 host --plugin "$2" record walk.bvh
 1|no suits found|plug-in: Kestrion: No suits found|KESTRION_SIM_SUITS=0 host stream --seconds 1
 1|no suits found|plug-in: Kestrion: Unable to initialize|KESTRION_SIM_INIT=fail host record none.bvh
 1|suit 1 sends no frames|plug-in: Stopped Kestrion driver|KESTRION_SIM_NO_OPEN=1 host record closed.csv --seconds 1

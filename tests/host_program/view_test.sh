@@ -137,9 +137,7 @@ stop View
 
 # The port is this view's alone, and wider listening is said aloud.
 KESTRION_SIM_SUITS=1 start_view --seconds 3
-"$program" view --port "$port" --seconds 1 >out2.txt 2>err2.txt </dev/null
-[ $? -eq 1 ] && grep -q "^kestrion-host: cannot listen on 127.0.0.1 port $port" err2.txt ||
-  fail "a second view on port $port: $(cat err2.txt)"
+expect_error 1 "cannot listen on 127.0.0.1 port $port" view --port "$port" --seconds 1
 wait "$pid"
 host view --listen 0.0.0.0 --port 0 --seconds 0.5
 expect_exit 0 "view on every address"

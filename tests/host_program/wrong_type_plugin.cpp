@@ -1,11 +1,12 @@
 // A library that exports everything the host program resolves in the suit
 // plug-in, but whose channel type record is not the suit channel's: its name
-// (built with WRONG_NAME) or its GUID differs. The program must refuse it
+// differs, or with KX_WRONG_GUID set, its GUID. The program must refuse it
 // before calling anything else.
 #include "host/ChannelType.h"
 #include "platform/export.h"
 
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -64,12 +65,12 @@ KX_EXPORT ChannelType* GetType() {
     static ChannelType record;
     std::memset(record.typeName, 0, sizeof record.typeName);
     record.typeGuid = {0x17C29F10u, 0xF50Au, 0x4E53u, {0xB2, 0x93, 0xEC, 0x44, 0x27, 0xBF, 0xE7, 0x16}};
-#ifdef WRONG_NAME
-    std::strcpy(record.typeName, "KestrionUniqueX");
-#else
-    std::strcpy(record.typeName, "KestrionUnique");
-    record.typeGuid.data1 ^= 1u;  // one bit off the suit channel's
-#endif
+    if (std::getenv("KX_WRONG_GUID") == nullptr) {
+        std::strcpy(record.typeName, "KestrionUniqueX");
+    } else {
+        std::strcpy(record.typeName, "KestrionUnique");
+        record.typeGuid.data1 ^= 1u;  // one bit off the suit channel's
+    }
     record.classGuid = record.typeGuid;
     record.deviceChannel = record.userCreatable = 1;
     record.options = 0;
