@@ -32,7 +32,6 @@ cdp() {
 }
 field() { sed -nE "s/.*\"$1\":\"([^\"]*)\".*/\\1/p" <<<"$reply"; }
 
-session=""
 cdp Target.createTarget "{\"url\":\"$base/\"}"
 cdp Target.attachToTarget "{\"targetId\":\"$(field targetId)\",\"flatten\":true}"
 session=$(field sessionId)
