@@ -34,20 +34,6 @@ protected:
     KestrionThread driver;
 };
 
-struct FinishObservation {
-    KestrionThread* driver;
-    bool called = false;
-    std::size_t recordsAtFinish = 99;
-    int countAtFinish = 99;
-};
-
-void ObserveFinish(void* context) {
-    auto* o = static_cast<FinishObservation*>(context);
-    o->called = true;
-    o->recordsAtFinish = o->driver->suits.size();
-    o->countAtFinish = o->driver->GetNrOfSuits();
-}
-
 }  // namespace
 
 // The library's log times each read: one suit means one read per pass.
@@ -72,12 +58,18 @@ TEST_F(Driver, StopFinishesTheLibraryOnlyOnceTheRecordsAreGone) {
     StartWith(3);
     driver.Connect(0);
     ASSERT_TRUE(KestrionSim::WaitForCalls("GyroRead", 1, 5000));
-    FinishObservation seen{&driver};
-    KestrionSim::SetFinishHook(ObserveFinish, &seen);
+    // Records and count as GyroFinish finds them; -1 while it is not called.
+    static int recordsAtFinish, countAtFinish;
+    recordsAtFinish = countAtFinish = -1;
+    KestrionSim::SetFinishHook(
+        [](void* d) {
+            recordsAtFinish = static_cast<int>(static_cast<KestrionThread*>(d)->suits.size());
+            countAtFinish = static_cast<KestrionThread*>(d)->GetNrOfSuits();
+        },
+        &driver);
     driver.Stop();
-    EXPECT_TRUE(seen.called);
-    EXPECT_EQ(seen.recordsAtFinish, 0u);
-    EXPECT_EQ(seen.countAtFinish, 0);
+    EXPECT_EQ(recordsAtFinish, 0);
+    EXPECT_EQ(countAtFinish, 0);
     EXPECT_EQ(driver.threadHandle, nullptr);
 }
 

@@ -86,10 +86,7 @@ TEST_P(HungRead, ResetEndsTheReaderInTimeRoundAfterRound) {
     // fresh start still works end to end.
     channel.Connect(2);
     Frame f{};
-    ASSERT_TRUE(Eventually([&] {
-        channel.GetData(2, f);
-        return KestrionSim::FrameIsWhole(f);
-    }));
+    ASSERT_TRUE(kxtest::WholeFrameArrives(channel, 2, f));
     channel.Reset();
     std::sort(resetMs.begin(), resetMs.end());
     std::printf("%s: %ld hung reads survived; reset median %.1f ms, max %.1f ms; threads %d before, %d after\n",

@@ -13,7 +13,6 @@
 #include <memory>
 #include <string>
 
-using kxtest::Eventually;
 using kxtest::Texts;
 
 namespace {
@@ -60,10 +59,7 @@ TEST_F(LoadedPlugin, TwoChannelsConnectReadConfigureResetAndGo) {
     EXPECT_EQ(first->GetNrOfSuits(), 3);
     EXPECT_EQ(second->GetNrOfSuits(), 3);
     Frame a{}, b{};
-    ASSERT_TRUE(Eventually([&] {
-        first->GetData(0, a);
-        return KestrionSim::FrameIsWhole(a);
-    }));
+    ASSERT_TRUE(kxtest::WholeFrameArrives(*first, 0, a));
     second->GetData(1, b);
     EXPECT_EQ(b.tailWords[1], 1u);
 
@@ -87,10 +83,7 @@ TEST_F(LoadedPlugin, TwoChannelsConnectReadConfigureResetAndGo) {
     first->Reset();
     EXPECT_EQ(first->GetNrOfSuits(), 0);
     first->Connect(2);
-    ASSERT_TRUE(Eventually([&] {
-        first->GetData(2, a);
-        return KestrionSim::FrameIsWhole(a);
-    }));
+    ASSERT_TRUE(kxtest::WholeFrameArrives(*first, 2, a));
     first.reset();  // through the virtual destructor
     second.reset();
 }
