@@ -1,7 +1,8 @@
 // What the reference model (model_test) cannot see of the suit driver: its
-// timing, the order of its stop and its destruction. The calls, messages
-// and frames of every operation are the model's to check; a copy taken
-// during a read is fault_survival_test's, copies the channel test's.
+// timing, its settings against a pass, the order of its stop and its
+// destruction. The calls, messages and frames of every operation are the
+// model's to check; a copy taken during a read is fault_survival_test's,
+// copies the channel test's.
 #include "driver/KestrionThread.h"
 #include "driver/SuitRecord.h"
 #include "support/Handoffs.h"
@@ -11,6 +12,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <future>
 #include <memory>
 #include <thread>
 #include <vector>
@@ -52,6 +54,19 @@ TEST_F(Driver, PassesArePausedTwentyFiveMillisecondsApart) {
     std::sort(gapsMs.begin(), gapsMs.end());
     EXPECT_GE(gapsMs.front(), 24.0);
     EXPECT_LT(gapsMs[gapsMs.size() / 2], 40.0);
+}
+
+// The per-suit settings wait for a pass under way, whose reads hold the
+// driver mutex.
+TEST_F(Driver, SettingsWaitForAPassUnderWay) {
+    StartWith(1);
+    driver.Connect(0);
+    KestrionSim::BlockNextRead(0);
+    ASSERT_TRUE(KestrionSim::WaitForWaitingRead(0, 5000));
+    auto setting = std::async(std::launch::async, [&] { driver.SetNull(0); });
+    EXPECT_EQ(setting.wait_for(100ms), std::future_status::timeout) << "set while a pass was under way";
+    KestrionSim::ReleaseRead(0);
+    EXPECT_EQ(setting.wait_for(5s), std::future_status::ready);
 }
 
 TEST_F(Driver, StopFinishesTheLibraryOnlyOnceTheRecordsAreGone) {
