@@ -60,7 +60,7 @@ TEST_F(LoadedPlugin, TwoChannelsConnectReadConfigureResetAndGo) {
     EXPECT_EQ(second->GetNrOfSuits(), 3);
     Frame a{}, b{};
     ASSERT_TRUE(kxtest::WholeFrameArrives(*first, 0, a));
-    second->GetData(1, b);
+    ASSERT_TRUE(kxtest::WholeFrameArrives(*second, 1, b));
     EXPECT_EQ(b.tailWords[1], 1u);
 
     NewCalls();
