@@ -29,13 +29,8 @@ using namespace std::chrono_literals;
 namespace {
 
 const char* Name(Hang how) {
-    switch (how) {
-        case Hang::Wait: return "Wait";
-        case Hang::Spin: return "Spin";
-        case Hang::Mutex: return "Mutex";
-        case Hang::Pipe: return "Pipe";
-    }
-    return "?";
+    static const char* const names[] = {"Wait", "Spin", "Mutex", "Pipe"};
+    return names[static_cast<int>(how)];
 }
 
 class HungRead : public kxtest::SuitLibraryTest, public testing::WithParamInterface<Hang> {
@@ -91,10 +86,7 @@ TEST_P(HungRead, ResetEndsTheReaderInTimeRoundAfterRound) {
     // fresh start still works end to end.
     channel.Connect(2);
     Frame f{};
-    ASSERT_TRUE(Eventually([&] {
-        channel.GetData(2, f);
-        return KestrionSim::FrameIsWhole(f);
-    }));
+    ASSERT_TRUE(kxtest::WholeFrameArrives(channel, 2, f));
     channel.Reset();
     std::sort(resetMs.begin(), resetMs.end());
     std::printf("%s: %ld hung reads survived; reset median %.1f ms, max %.1f ms; threads %d before, %d after\n",

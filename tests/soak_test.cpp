@@ -34,10 +34,7 @@ TEST_F(Soak, StartConnectReadResetCyclesLeaveNothingBehind) {
             for (KestrionUnique* channel : {a.get(), b.get()}) {
                 for (int suit = 0; suit < 8; ++suit) {
                     Frame f{};
-                    ASSERT_TRUE(Eventually([&] {
-                        channel->GetData(suit, f);
-                        return KestrionSim::FrameIsWhole(f);
-                    })) << "cycle " << cycle << " suit " << suit;
+                    ASSERT_TRUE(kxtest::WholeFrameArrives(*channel, suit, f)) << "cycle " << cycle << " suit " << suit;
                 }
             }
             a->Reset();

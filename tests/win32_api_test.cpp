@@ -1,7 +1,6 @@
 // The Win32 calls that the plug-in relies on, held to one behaviour: this
 // program runs against the system's calls under Wine and against our layer
 // natively.
-#include "kestrion/KestrionSim.h"
 #include "support/Handoffs.h"
 #include "support/ProcessInfo.h"
 #include "support/Sanitizers.h"
@@ -78,60 +77,49 @@ TEST(Win32Mutex, OwnedRecursivelyAndReleasedOnlyByItsOwner) {
     EXPECT_TRUE(CloseHandle(m));
 }
 
-TEST(Win32Mutex, SameNameIsOneLockAndUnnamedAreIndependent) {
-    const std::string name = UniqueName("same");
-    HANDLE a = CreateMutexA(nullptr, FALSE, name.c_str());
-    ASSERT_NE(a, nullptr);
-    HANDLE b = CreateMutexA(nullptr, FALSE, name.c_str());
-    ASSERT_NE(b, nullptr);
-    EXPECT_EQ(GetLastError(), DWORD(ERROR_ALREADY_EXISTS));
-    EXPECT_NE(a, b);
-    ASSERT_EQ(WaitForSingleObject(a, INFINITE), WAIT_OBJECT_0);
-    EXPECT_FALSE(FreeForOthers(b));
-    ReleaseMutex(a);
-    EXPECT_TRUE(FreeForOthers(b));
-
-    HANDLE u1 = CreateMutexA(nullptr, FALSE, nullptr);
-    HANDLE u2 = CreateMutexA(nullptr, FALSE, nullptr);
-    ASSERT_EQ(WaitForSingleObject(u1, INFINITE), WAIT_OBJECT_0);
-    EXPECT_TRUE(FreeForOthers(u2));
-    ReleaseMutex(u1);
-    for (HANDLE h : {a, b, u1, u2}) EXPECT_TRUE(CloseHandle(h));
-}
-
-TEST(Win32Mutex, NamedObjectLivesWhileAnyHandleIsOpen) {
-    const std::string name = UniqueName("lifetime");
-    HANDLE first = CreateMutexA(nullptr, FALSE, name.c_str());
-    HANDLE second = CreateMutexA(nullptr, FALSE, name.c_str());
-    ASSERT_TRUE(CloseHandle(first));
-    ASSERT_EQ(WaitForSingleObject(second, INFINITE), WAIT_OBJECT_0);
-    HANDLE third = CreateMutexA(nullptr, FALSE, name.c_str());
-    EXPECT_EQ(GetLastError(), DWORD(ERROR_ALREADY_EXISTS));
-    EXPECT_FALSE(FreeForOthers(third));
-    ReleaseMutex(second);
-    CloseHandle(second);
-    CloseHandle(third);
-
+// A second handle, by the same name or duplicated, reaches the same mutex
+// and keeps it alive once the first is closed.
+TEST(Win32Mutex, HandlesByNameOrDuplicateReachOneMutexThatLivesWhileAnyIsOpen) {
+    for (bool named : {true, false}) {
+        const std::string name = UniqueName("same");
+        HANDLE a = CreateMutexA(nullptr, FALSE, named ? name.c_str() : nullptr);
+        HANDLE b = nullptr;
+        if (named) {
+            b = CreateMutexA(nullptr, FALSE, name.c_str());
+            EXPECT_EQ(GetLastError(), DWORD(ERROR_ALREADY_EXISTS));
+        } else {
+            EXPECT_TRUE(DuplicateHandle(GetCurrentProcess(), a, GetCurrentProcess(), &b, 0, FALSE,
+                                        DUPLICATE_SAME_ACCESS));
+        }
+        ASSERT_NE(b, nullptr);
+        EXPECT_NE(a, b);
+        ASSERT_EQ(WaitForSingleObject(a, INFINITE), WAIT_OBJECT_0);
+        EXPECT_FALSE(FreeForOthers(b)) << named;
+        ReleaseMutex(a);
+        EXPECT_TRUE(CloseHandle(a));
+        ASSERT_EQ(WaitForSingleObject(b, 0), WAIT_OBJECT_0) << named;
+        if (named) {
+            HANDLE c = CreateMutexA(nullptr, FALSE, name.c_str());
+            EXPECT_EQ(GetLastError(), DWORD(ERROR_ALREADY_EXISTS));
+            EXPECT_FALSE(FreeForOthers(c));
+            CloseHandle(c);
+        }
+        EXPECT_TRUE(ReleaseMutex(b));
+        EXPECT_TRUE(CloseHandle(b));
+    }
     // Every handle closed: the name makes a new object.
+    const std::string name = UniqueName("fresh");
+    CloseHandle(CreateMutexA(nullptr, FALSE, name.c_str()));
     HANDLE fresh = CreateMutexA(nullptr, FALSE, name.c_str());
     EXPECT_NE(GetLastError(), DWORD(ERROR_ALREADY_EXISTS));
     EXPECT_TRUE(FreeForOthers(fresh));
     CloseHandle(fresh);
-}
-
-TEST(Win32Mutex, DuplicateHandleReachesTheSameMutexAndOutlivesTheOriginal) {
-    HANDLE m = CreateMutexA(nullptr, FALSE, nullptr);
-    HANDLE copy = nullptr;
-    ASSERT_TRUE(DuplicateHandle(GetCurrentProcess(), m, GetCurrentProcess(), &copy, 0, FALSE,
-                                DUPLICATE_SAME_ACCESS));
-    EXPECT_NE(copy, m);
-    ASSERT_EQ(WaitForSingleObject(m, INFINITE), WAIT_OBJECT_0);
-    EXPECT_FALSE(FreeForOthers(copy));
-    ReleaseMutex(m);
-    EXPECT_TRUE(CloseHandle(m));
-    EXPECT_EQ(WaitForSingleObject(copy, 0), WAIT_OBJECT_0);
-    EXPECT_TRUE(ReleaseMutex(copy));
-    EXPECT_TRUE(CloseHandle(copy));
+    HANDLE u1 = CreateMutexA(nullptr, FALSE, nullptr);
+    HANDLE u2 = CreateMutexA(nullptr, FALSE, nullptr);
+    ASSERT_EQ(WaitForSingleObject(u1, INFINITE), WAIT_OBJECT_0);
+    EXPECT_TRUE(FreeForOthers(u2));  // unnamed ones are independent
+    ReleaseMutex(u1);
+    for (HANDLE h : {u1, u2}) EXPECT_TRUE(CloseHandle(h));
 }
 
 // A library's handle never becomes the caller's standard output, whose
@@ -176,42 +164,31 @@ TEST(Win32Mutex, NameIsSharedWithOtherProcesses) {
     CloseHandle(m);
 }
 
-TEST(Win32Mutex, OwnerThatEndsHoldingItAbandonsItToTheNextLocker) {
-    HANDLE m = CreateMutexA(nullptr, FALSE, nullptr);
-    {
-        Worker owner([&] {
-            WaitForSingleObject(m, INFINITE);
-            WaitForSingleObject(m, INFINITE);
-            WaitForSingleObject(m, INFINITE);
-            return 0u;
-        });
-    }  // ended holding it three times
-    EXPECT_EQ(WaitForSingleObject(m, INFINITE), WAIT_ABANDONED);
-    EXPECT_FALSE(FreeForOthers(m));
-    EXPECT_TRUE(ReleaseMutex(m));  // once is enough: ownership starts afresh
-    EXPECT_TRUE(FreeForOthers(m));
-    CloseHandle(m);
-}
-
-TEST(Win32Mutex, WaiterBlockedWhenTheOwnerEndsGetsItAbandoned) {
+// An owner that ends holding it, however often, abandons it to a waiter
+// already blocked; ownership starts afresh there.
+TEST(Win32Mutex, OwnerThatEndsHoldingItAbandonsItToTheWaiter) {
     HANDLE m = CreateMutexA(nullptr, FALSE, UniqueName("abandon").c_str());
     Gate held, finish;
     Worker owner([&] {
-        WaitForSingleObject(m, INFINITE);
+        for (int i = 0; i < 3; ++i) WaitForSingleObject(m, INFINITE);
         held.Open();
         finish.Wait();
         return 0u;
     });
     ASSERT_TRUE(held.Wait());
     DWORD result = 0;
+    bool heldOnce = false, freeAfter = false;
     std::thread waiter([&] {
         result = WaitForSingleObject(m, INFINITE);
-        ReleaseMutex(m);
+        heldOnce = !FreeForOthers(m) && ReleaseMutex(m);
+        freeAfter = FreeForOthers(m);
     });
     std::this_thread::sleep_for(30ms);  // let the waiter block (either order must pass)
     finish.Open();
     waiter.join();
     EXPECT_EQ(result, WAIT_ABANDONED);
+    EXPECT_TRUE(heldOnce);
+    EXPECT_TRUE(freeAfter);
     CloseHandle(m);
 }
 
@@ -236,40 +213,6 @@ TEST(Win32Thread, ReportsItsIdTimeoutEndAndExitCode) {
     EXPECT_EQ(code, 7u);
     EXPECT_EQ(seenId.load(), DWORD(w.id));
 }
-
-namespace {
-
-// Terminates a thread that is busy with `body` and checks that it is gone,
-// that it ended with the given code and that the process holds no more
-// threads than before. `busy` tells when the body is where it is to be
-// ended (by default, once it has set `started`).
-void ExpectTerminated(std::function<void(std::atomic<bool>& started)> body,
-                      std::function<bool()> busy = nullptr) {
-    const int before = kx::BaselineThreadCount();
-    std::atomic<bool> started{false};
-    std::atomic<bool> returned{false};
-    auto w = std::make_unique<Worker>([&] {
-        body(started);
-        returned = true;
-        return 1u;
-    });
-    ASSERT_TRUE(Eventually([&] { return started.load(); }));
-    if (busy) {
-        ASSERT_TRUE(busy());
-    }
-    EXPECT_EQ(WaitForSingleObject(w->handle, 20), WAIT_TIMEOUT);
-    ASSERT_TRUE(TerminateThread(w->handle, 42));
-    EXPECT_EQ(WaitForSingleObject(w->handle, 5000), WAIT_OBJECT_0);
-    DWORD code = 0;
-    EXPECT_TRUE(GetExitCodeThread(w->handle, &code));
-    EXPECT_EQ(code, 42u);
-    EXPECT_FALSE(returned.load());
-    w.reset();
-    EXPECT_TRUE(Eventually([&] { return kx::CountProcessThreads() <= before; }))
-        << "threads before " << before << ", after " << kx::CountProcessThreads();
-}
-
-}  // namespace
 
 namespace {
 
@@ -331,7 +274,24 @@ TEST_P(Win32Terminate, EndsTheThread) {
     abandoned = CreateMutexA(nullptr, FALSE, nullptr);
     ASSERT_EQ(pthread_spin_init(&heldSpin, PTHREAD_PROCESS_PRIVATE), 0);
     ASSERT_EQ(pthread_spin_lock(&heldSpin), 0);
-    ExpectTerminated(GetParam().body);
+    const int before = kx::BaselineThreadCount();
+    std::atomic<bool> started{false}, returned{false};
+    auto w = std::make_unique<Worker>([&] {
+        GetParam().body(started);
+        returned = true;
+        return 1u;
+    });
+    ASSERT_TRUE(Eventually([&] { return started.load(); }));
+    EXPECT_EQ(WaitForSingleObject(w->handle, 20), WAIT_TIMEOUT);
+    ASSERT_TRUE(TerminateThread(w->handle, 42));
+    EXPECT_EQ(WaitForSingleObject(w->handle, 5000), WAIT_OBJECT_0);
+    DWORD code = 0;
+    EXPECT_TRUE(GetExitCodeThread(w->handle, &code));
+    EXPECT_EQ(code, 42u);
+    EXPECT_FALSE(returned.load());
+    w.reset();
+    EXPECT_TRUE(Eventually([&] { return kx::CountProcessThreads() <= before; }))
+        << "threads before " << before << ", after " << kx::CountProcessThreads();
     EXPECT_TRUE(ReleaseMutex(heldMutex));
     EXPECT_TRUE(FreeForOthers(heldMutex));
     const DWORD next = WaitForSingleObject(abandoned, 5000);
@@ -345,38 +305,6 @@ TEST_P(Win32Terminate, EndsTheThread) {
 
 INSTANTIATE_TEST_SUITE_P(Anywhere, Win32Terminate, testing::ValuesIn(kBusy),
                          [](const testing::TestParamInfo<Busy>& info) { return info.param.name; });
-
-// Inside another library's code: the suit library's read, hung in each of
-// its ways. The library stays usable afterwards.
-class Win32TerminateInAnotherLibrary : public testing::TestWithParam<KestrionSim::Hang> {};
-
-TEST_P(Win32TerminateInAnotherLibrary, EndsTheThreadThere) {
-    using KestrionSim::Hang;
-    if (kxtest::kSignalsDeferred && (GetParam() == Hang::Spin || GetParam() == Hang::Mutex)) {
-        GTEST_SKIP() << "ThreadSanitizer holds back the signal that ends a thread that never calls into it";
-    }
-    KestrionSim::Reset();
-    KestrionSim::SetSuitCount(1);
-    ASSERT_EQ(GyroInit(), 1);
-    SuitInfo info;
-    ASSERT_EQ(GyroEnumerateSuitInfo(0, &info), 0);
-    const GyroHandle suit = GyroOpen(&info, 0, 0);
-    KestrionSim::HangReads(0, GetParam());
-    ExpectTerminated(
-        [&](std::atomic<bool>& started) {
-            started = true;
-            Frame f;
-            GyroRead(suit, &f);
-        },
-        [] { return KestrionSim::WaitForWaitingRead(0, 5000); });
-    KestrionSim::Reset();
-    EXPECT_EQ(GyroInit(), 1);
-    EXPECT_EQ(GyroFinish(), 0);
-}
-
-INSTANTIATE_TEST_SUITE_P(EachWayOfHanging, Win32TerminateInAnotherLibrary,
-                         testing::Values(KestrionSim::Hang::Wait, KestrionSim::Hang::Spin,
-                                         KestrionSim::Hang::Mutex, KestrionSim::Hang::Pipe));
 
 TEST(Win32TerminateRepeatedly, AllocatingThreadsKilledLeaveTheAllocatorUsable) {
     if (kx::kSystemWin32) {

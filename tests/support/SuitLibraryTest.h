@@ -4,6 +4,7 @@
 
 #include "host/EngineInterface.h"
 #include "kestrion/KestrionSim.h"
+#include "support/Handoffs.h"
 
 #include <gtest/gtest.h>
 
@@ -56,5 +57,14 @@ protected:
 };
 
 using Texts = std::vector<std::string>;
+
+// Polls `channel` until `suit` gives a whole sample, left in `f`.
+template <typename Channel>
+bool WholeFrameArrives(Channel& channel, int suit, Frame& f) {
+    return Eventually([&] {
+        channel.GetData(suit, f);
+        return KestrionSim::FrameIsWhole(f);
+    });
+}
 
 }  // namespace kxtest
