@@ -93,6 +93,7 @@ Switch ToSwitch(const std::string& text) {
 void AddSuitOptions(CLI::App* command, HostOptions* options, Switches* switches, const char* secondsHelp) {
     command->add_option("--suits", switches->suitLists, "Suit indices to use, separated by commas (default: all found)")
         ->type_name("0,2")
+        ->allow_extra_args(false)  // the file name after "--suits 0" is the file's
         ->check(SuitIndices());
     command->add_option("--rate", options->rate, "Frames read per second (default 40)")
         ->type_name("HZ")

@@ -39,7 +39,7 @@ awk '/^MOTION/ { m = 1; next } m && NF == 57 {
   set.bvh uneven.bvh >&2 || fail "settings without effect"
 rm -f set.bvh uneven.bvh
 
-KESTRION_SIM_SUITS=3 host record walk.csv --suits 0,2 --seconds 1 --rate 25
+KESTRION_SIM_SUITS=3 host record --suits 0,2 walk.csv --seconds 1 --rate 25
 expect_exit 0 "record suits 0 and 2 to CSV"
 expect_in out.txt "Wrote walk.csv (25 frames" "record to CSV"
 header="frame,time_s,suit,x_cm,y_cm,z_cm"
