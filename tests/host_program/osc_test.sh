@@ -47,9 +47,9 @@ host record walk.csv --seconds 2 --osc 127.0.0.1:$port --osc 127.0.0.1:$((port +
 expect_exit 0 "record with --osc"
 for suit in 0 1; do mark $suit /drained || fail "suit $suit's receiver stopped"; done
 
-# Per bundle: the root, each bone once, OK and the time, in quaternions of
-# length 1; the hips at the frame's place, in metres with X mirrored; one
-# bundle per frame, arriving at the read rate.
+# Per bundle: the root, each bone once, OK and the time (vmc_pose_test
+# checks the angles); the hips at the frame's place, in metres with X
+# mirrored; one bundle per frame, sent as the frames were read, not at once.
 for suit in 0 1; do
   awk -v suit=$suit -v rate=40 '
     function problem(text) { print "suit " suit ", bundle " bundles ": " text; bad = 1 }
@@ -61,10 +61,7 @@ for suit in 0 1; do
       for (i in b) wanted["\"" b[i] "\""] = 1
     }
     FILENAME ~ /csv$/ { if (FNR > 1 && $3 == suit) { x[$1] = $4; y[$1] = $5; z[$1] = $6; frames++ } next }
-    $3 ~ /^\/VMC\/Ext\/(Root|Bone)\/Pos$/ {
-      n = sqrt($9 * $9 + $10 * $10 + $11 * $11 + $12 * $12)
-      if ($4 != "sfffffff" || n < 0.99999 || n > 1.00001) problem("not a unit quaternion: " $0)
-    }
+    $3 ~ /^\/VMC\/Ext\/(Root|Bone)\/Pos$/ && $4 != "sfffffff" { problem("types " $4) }
     $3 == "/VMC/Ext/Root/Pos" {
       if (started) problem("no /VMC/Ext/T")
       started = 1; bones = 0; ok = 0; split("", seen); arrival[bundles] = $1
@@ -90,14 +87,8 @@ for suit in 0 1; do
     { problem("unexpected: " $0) }
     END {
       if (frames != 80 || bundles != frames) problem(bundles " bundles for " frames " frames")
-      for (i = 1; i < bundles; i++) {  # the gaps between arrivals, sorted
-        g = arrival[i] - arrival[i - 1]
-        for (j = i - 1; j > 0 && gap[j] > g; j--) gap[j + 1] = gap[j]
-        gap[j + 1] = g
-      }
-      median = gap[int(bundles / 2)]; span = arrival[bundles - 1] - arrival[0]
-      if (median < 0.02 || median > 0.03 || span < 1.85 || span > 2.3)
-        problem("arrivals " median " s apart (median), over " span " s; expected 1/" rate " s, over 1.975 s")
+      span = arrival[bundles - 1] - arrival[0]
+      if (span < 1.85 || span > 2.3) problem("arrivals over " span " s, expected 1.975 s")
       exit bad
     }' FS=, walk.csv FS=' ' "dump$suit.txt" >&2 || fail "what suit $suit's receiver caught"
 done
