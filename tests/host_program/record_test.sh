@@ -42,15 +42,11 @@ rm -f set.bvh uneven.bvh
 KESTRION_SIM_SUITS=3 host record --suits 0,2 walk.csv --seconds 1 --rate 25
 expect_exit 0 "record suits 0 and 2 to CSV"
 expect_in out.txt "Wrote walk.csv (25 frames" "record to CSV"
-header="frame,time_s,suit,x_cm,y_cm,z_cm"
-for joint in hips left_hip left_knee left_ankle right_hip right_knee right_ankle chest left_collar left_shoulder \
-  left_elbow left_wrist right_collar right_shoulder right_elbow right_wrist neck head; do
-  header="$header,${joint}_x_deg,${joint}_y_deg,${joint}_z_deg"
-done
-# 25 frames of two suits; frame numbers, times and suits in order; 60
-# numbers a row; the frames move; the shoulders' constant angles in their
-# named columns (the simulated arms hang at -80 and 80 degrees about Z).
-awk -F, -v rate=25 -v header="$header" '
+# The header as csv-header.golden; 25 frames of two suits; frame numbers,
+# times and suits in order; 60 numbers a row; the frames move; the
+# shoulders' constant angles in their named columns (the simulated arms hang
+# at -80 and 80 degrees about Z).
+awk -F, -v rate=25 -v header="$(cat "$tests_dir/csv-header.golden")" '
   function problem(text) { print "walk.csv line " NR ": " text; bad = 1 }
   NR == 1 { if ($0 != header) problem("header " $0); for (i = 1; i <= NF; i++) column[$i] = i; next }
   {
