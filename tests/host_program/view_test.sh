@@ -29,36 +29,30 @@ expect_raw() {
   [[ $reply == "HTTP/1.1 $1 "* ]] || fail "'$2': '$reply', expected $1"
 }
 
-# frames_within FILE SECONDS DESCRIPTION: FILE holds the frames of SECONDS
-# of stream, at the read rate give or take 10 %, each with suits 0 and 2.
-frames_within() {
-  local count whole
-  count=$(grep -c '^event: frame$' "$1")
-  whole=$(grep -cE '^data: \{"k":[0-9]+,.*"suits":\[\{"i":0,.*\},\{"i":2,.*"r":\[(-?[0-9]+\.[0-9]+,){53}-?[0-9]+\.[0-9]+\]\}\]\}$' "$1")
-  awk -v n="$count" -v want="$(($2 * rate))" 'BEGIN { exit !(n >= 0.9 * want && n <= 1.1 * want) }' ||
-    fail "$3: $count frames in $2 s, expected $(($2 * rate)) within 10 %"
-  [ "$whole" -eq "$count" ] || fail "$3: $whole of $count frames carry suits 0 and 2 whole"
-}
-
 KESTRION_SIM_SUITS=3 start_view --suits 0,2 --rate $rate
 [ -n "$port" ] || finish
 expect_in out.txt "Viewing suits 0 and 2 at 100 Hz on http://127.0.0.1:$port/ until Ctrl-C" "view"
 
 # The page, its files and three.js from Debian's package.
-expect_status 200 "$base/"
+for path in view.js view.css ""; do expect_status 200 "$base/$path"; done
 grep -qF '<script src="/three/three.min.js">' answer.txt || fail "the page does not load three.js"
-expect_status 200 "$base/view.js"
-expect_status 200 "$base/view.css"
 for file in three.min.js examples/js/controls/OrbitControls.js; do
   curl -s "$base/three/${file##*/}" | cmp -s - "/usr/share/javascript/three/$file" || fail "$file differs"
 done
 
-# The stream: the skeleton first, then frames at the read rate.
+# The stream: the skeleton first, then 3 s of frames at the read rate (give
+# or take 10 %), each with suits 0 and 2 whole, beside a browser that stops
+# reading (dropped, below).
+exec 3<>"/dev/tcp/127.0.0.1/$port"
+printf 'GET /events HTTP/1.1\r\nHost: 127.0.0.1:%s\r\n\r\n' "$port" >&3
 curl -sN --max-time 3 "$base/events" >events.txt
 [ "$(sed -n 2p events.txt)" = "event: hello" ] || fail "the stream does not start with hello"
 grep -qE '^data: \{"rate":100,"suits":\[0,2\],"joints":\[\{"name":"Hips","parent":-1,' events.txt ||
   fail "hello: $(grep -m1 '^data' events.txt | head -c 200)"
-frames_within events.txt 3 "stream"
+count=$(grep -c '^event: frame$' events.txt)
+whole=$(grep -cE '^data: \{"k":[0-9]+,.*"suits":\[\{"i":0,.*\},\{"i":2,.*"r":\[(-?[0-9]+\.[0-9]+,){53}-?[0-9]+\.[0-9]+\]\}\]\}$' events.txt)
+[ "$count" -ge $((27 * rate / 10)) ] && [ "$count" -le $((33 * rate / 10)) ] || fail "$count frames in 3 s at $rate Hz"
+[ "$whole" -eq "$count" ] || fail "$whole of $count frames carry suits 0 and 2 whole"
 
 # Every control reaches the suits, and only the suits asked for.
 expect_control() {  # expect_control PATH FIELDS CALLS...
@@ -118,19 +112,11 @@ frames=$(sed -nE 's/^Wrote take-suit0.bvh, take-suit2.bvh \(([0-9]+) frames, .*/
 for file in take-suit0.bvh take-suit2.bvh; do check_bvh "$file" $rate "$frames" >&2 || fail "$file"; done
 expect_status 409 "${from_page[@]}" -d file=take.bvh "$base/api/record/start"
 expect_in answer.txt "take-suit0.bvh exists" "existing recording"
-post "$base/api/record/start" file=take.csv >/dev/null
-sleep 0.3
-post "$base/api/record/stop" >/dev/null
-[ "$(grep -c '^[0-9]*,[0-9.]*,[02],' take.csv)" -gt 10 ] || fail "CSV recording from the page: $(head -3 take.csv)"
-expect_no_files "recordings from the page" "$logs|take-suit0.bvh|take-suit2.bvh|take.csv"
+expect_no_files "recordings from the page" "$logs|take-suit0.bvh|take-suit2.bvh"
 
-# A browser that stops reading is dropped, and the others keep their rate.
-exec 3<>"/dev/tcp/127.0.0.1/$port"
-printf 'GET /events HTTP/1.1\r\nHost: 127.0.0.1:%s\r\n\r\n' "$port" >&3
-curl -sN --max-time 4 "$base/events" >reading.txt
-frames_within reading.txt 4 "stream beside a browser that stopped reading"
-sleep 3
-# Dropped: what was sent to it ends, rather than streaming on once read.
+# The browser that stopped reading is dropped once its buffers are full and
+# it has taken nothing for 2 s: what was sent to it ends.
+sleep 4
 timeout 10 cat <&3 >/dev/null || fail "a browser that stopped reading was not dropped"
 exec 3<&-
 stop View
