@@ -10,9 +10,4 @@ expect_exit 0 "info"
 diff -u "$golden" <(tail -n +2 out.txt) >&2 || fail "info differs from $golden"
 [ -s err.txt ] && fail "info writes to standard error: $(cat err.txt)"
 
-# The plug-in named explicitly gives the same.
-host --plugin "$program_dir/$plugin_file" info
-expect_exit 0 "info --plugin"
-diff -u "$golden" <(tail -n +2 out.txt) >&2 || fail "info --plugin differs from $golden"
-
 finish

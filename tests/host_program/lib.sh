@@ -26,14 +26,13 @@ fail() { echo "FAILED: $*" >&2; failures=$((failures + 1)); }
 host() {
   timeout -s KILL 60 "${runner[@]}" "$program" "$@" >out.txt 2>err.txt </dev/null
   status=$?
-  plain_line_ends
+  sed -i 's/\r$//' out.txt err.txt
 }
-plain_line_ends() { sed -i 's/\r$//' out.txt err.txt; }
 
 # start ARGS...: the program in the background, its process in $pid; ended
 # waits for it, like host.
 start() { "${runner[@]}" "$program" "$@" >out.txt 2>err.txt </dev/null & pid=$!; }
-ended() { wait "$pid"; status=$?; plain_line_ends; }
+ended() { wait "$pid"; status=$?; sed -i 's/\r$//' out.txt err.txt; }
 
 # wait_for REGEX: until a line of standard output matches (at most 30 s).
 wait_for() {
