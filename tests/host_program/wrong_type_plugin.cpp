@@ -15,33 +15,49 @@ struct Frame;
 class Orv_Channel;
 
 // The members the program resolves by name, with the suit plug-in's
-// signatures, so they carry the same symbol names. None is ever called; the
-// build keeps and exports them although they are inline.
+// signatures, so they carry the same symbol names. None is ever called.
 class KX_EXPORT KestrionUnique {
 public:
-    void Connect(int) {}
-    void Disconnect(int) {}
-    void Reset() {}
-    int GetNrOfSuits() { return 0; }
-    void GetData(int, Frame&) {}
-    void SetNull(int) {}
-    void SetNorth(int) {}
-    void EnableUnevenTerrain(int, bool) {}
-    void EnableIgnoreFloor(int, bool) {}
-    void EnabelJumping(int, bool) {}
+    void Connect(int);
+    void Disconnect(int);
+    void Reset();
+    int GetNrOfSuits();
+    void GetData(int, Frame&);
+    void SetNull(int);
+    void SetNorth(int);
+    void EnableUnevenTerrain(int, bool);
+    void EnableIgnoreFloor(int, bool);
+    void EnabelJumping(int, bool);
 };
+
+void KestrionUnique::Connect(int) {}
+void KestrionUnique::Disconnect(int) {}
+void KestrionUnique::Reset() {}
+int KestrionUnique::GetNrOfSuits() { return 0; }
+void KestrionUnique::GetData(int, Frame&) {}
+void KestrionUnique::SetNull(int) {}
+void KestrionUnique::SetNorth(int) {}
+void KestrionUnique::EnableUnevenTerrain(int, bool) {}
+void KestrionUnique::EnableIgnoreFloor(int, bool) {}
+void KestrionUnique::EnabelJumping(int, bool) {}
 
 class KX_EXPORT KestrionCmdType {
 public:
-    KestrionCmdType() {}
-    void GetCommandTypes(std::vector<KestrionCmdType*>&) {}
-    std::int32_t Id() const { return 0; }
-    const std::string& Name() const { return text_; }
-    const std::string& Description() const { return text_; }
+    KestrionCmdType();
+    void GetCommandTypes(std::vector<KestrionCmdType*>& list);
+    std::int32_t Id() const;
+    const std::string& Name() const;
+    const std::string& Description() const;
 
 private:
     std::string text_;
 };
+
+KestrionCmdType::KestrionCmdType() {}
+void KestrionCmdType::GetCommandTypes(std::vector<KestrionCmdType*>&) {}
+std::int32_t KestrionCmdType::Id() const { return 0; }
+const std::string& KestrionCmdType::Name() const { return text_; }
+const std::string& KestrionCmdType::Description() const { return text_; }
 
 extern "C" {
 
