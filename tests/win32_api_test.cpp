@@ -13,7 +13,6 @@
 #include <atomic>
 #include <climits>
 #include <condition_variable>
-#include <cstring>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -31,12 +30,11 @@ namespace {
 struct Worker {
     std::function<unsigned()> body;
     HANDLE handle = nullptr;
-    unsigned id = 0;
 
     static unsigned __stdcall Entry(void* self) { return static_cast<Worker*>(self)->body(); }
 
     explicit Worker(std::function<unsigned()> b) : body(std::move(b)) {
-        handle = reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, Entry, this, 0, &id));
+        handle = reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, Entry, this, 0, nullptr));
     }
     ~Worker() {
         if (handle != nullptr) {
@@ -163,10 +161,6 @@ pthread_spinlock_t heldSpin;  // likewise
 HANDLE abandoned;             // taken by the case, for the next waiter
 
 const Busy kBusy[] = {
-    {"SleepingInALoop", true, [](std::atomic<bool>& started) {
-         started = true;
-         for (;;) Sleep(5);
-     }},
     {"SpinningWithoutCalls", false, [](std::atomic<bool>& started) {
          started = true;
          volatile unsigned spin = 0;
