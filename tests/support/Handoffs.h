@@ -13,10 +13,8 @@ namespace kxtest {
 class Gate {
 public:
     void Open() {
-        {
-            std::lock_guard<std::mutex> guard(lock_);
-            open_ = true;
-        }
+        std::lock_guard<std::mutex> guard(lock_);
+        open_ = true;
         changed_.notify_all();
     }
 

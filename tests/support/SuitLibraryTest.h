@@ -10,6 +10,7 @@
 
 #include <mutex>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace kxtest {
@@ -18,14 +19,10 @@ class DebugMessages {
 public:
     DebugMessages() { OrvSetDebugSink(&DebugMessages::Sink, this); }
     ~DebugMessages() { OrvSetDebugSink(nullptr, nullptr); }
-    DebugMessages(const DebugMessages&) = delete;
-    DebugMessages& operator=(const DebugMessages&) = delete;
 
     std::vector<std::string> Take() {
         std::lock_guard<std::mutex> guard(lock_);
-        std::vector<std::string> taken;
-        taken.swap(lines_);
-        return taken;
+        return std::exchange(lines_, {});
     }
 
 private:
