@@ -103,20 +103,11 @@ int HostProgram::Stream() {
     LoadPlugin();
     SuitSession session(plugin_);
     if (!StartSuits(session)) return kExitOk;
-    const double rate = options_.rate;
-    long frames = -1;
-    if (options_.seconds >= 0) frames = std::max(1L, static_cast<long>(std::ceil(options_.seconds * rate)));
-    OscSender osc(options_.osc, session.Suits(), rate);
-    screen_.Print("Streaming " + SuitList(session.Suits()) + " at " + Number(rate) + " Hz " +
-                  (frames < 0 ? "until Ctrl-C" : "for " + Number(options_.seconds) + " s"));
+    OscSender osc(options_.osc, session.Suits(), options_.rate);
+    screen_.Print("Streaming " + SuitList(session.Suits()) + " at " + Number(options_.rate) + " Hz " + HowLong());
     if (!osc.Description().empty()) screen_.Print(osc.Description());
     const bool complete = ReadFrames(
-        session, frames, [&osc](const std::vector<Frame>& read) { osc.Send(read); },
-        [rate](long done) {
-            char text[96];
-            std::snprintf(text, sizeof text, "streaming at %g Hz: %.1f s (Ctrl-C stops)", rate, done / rate);
-            return std::string(text);
-        });
+        session, FramesAsked(), [&osc](const std::vector<Frame>& read) { osc.Send(read); }, Ticker("streaming"));
     screen_.Print(complete ? std::string("Stream ended") : std::string("Stream stopped by ") + kx::InterruptName());
     return kExitOk;
 }
@@ -155,6 +146,24 @@ int HostProgram::Record() {
                       Number(frames / rate) + " s)");
     }
     return kExitOk;
+}
+
+long HostProgram::FramesAsked() const {
+    if (options_.seconds < 0) return -1;
+    return std::max(1L, static_cast<long>(std::ceil(options_.seconds * options_.rate)));
+}
+
+std::string HostProgram::HowLong() const {
+    return options_.seconds < 0 ? "until Ctrl-C" : "for " + Number(options_.seconds) + " s";
+}
+
+std::function<std::string(long)> HostProgram::Ticker(const char* doing) const {
+    const double rate = options_.rate;
+    return [doing, rate](long done) {
+        char text[96];
+        std::snprintf(text, sizeof text, "%s at %g Hz: %.1f s (Ctrl-C stops)", doing, rate, done / rate);
+        return std::string(text);
+    };
 }
 
 bool HostProgram::StartSuits(SuitSession& session) {

@@ -38,6 +38,11 @@ private:
     // when Ctrl-C ended it.
     bool ReadFrames(SuitSession& session, long frames, const FrameSink& sink,
                     const std::function<std::string(long)>& status);
+    // For the open-ended commands: the frames --seconds asks for (-1: until
+    // Ctrl-C), how long that is in words, and the live status line.
+    long FramesAsked() const;
+    std::string HowLong() const;
+    std::function<std::string(long)> Ticker(const char* doing) const;
 
     const HostOptions options_;
     Screen screen_;  // before the plug-in: the channel's last messages come here

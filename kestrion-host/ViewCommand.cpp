@@ -22,7 +22,6 @@ int HostProgram::View() { throw Failure(kExitUsage, "the view is Linux only"); }
 #include <cctype>
 #include <cerrno>
 #include <chrono>
-#include <cmath>
 #include <cstdio>
 #include <cstring>
 
@@ -212,31 +211,23 @@ int HostProgram::View() {
     if (!StartSuits(session)) return kExitOk;
     server.Serve(session.Suits());
 
-    const double rate = options_.rate;
-    long frames = -1;
-    if (options_.seconds >= 0) frames = std::max(1L, static_cast<long>(std::ceil(options_.seconds * rate)));
     std::string host = options_.listen == "0.0.0.0" ? "127.0.0.1" : options_.listen == "::" ? "::1" : options_.listen;
     if (host.find(':') != std::string::npos) host = "[" + host + "]";
     if (server.Open()) {
         screen_.Note("kestrion-host: warning: the view listens on " + options_.listen +
                      ": whoever reaches this machine can watch the suits and control them");
     }
-    screen_.Print("Viewing " + SuitList(session.Suits()) + " at " + Number(rate) + " Hz on http://" + host + ":" +
-                  std::to_string(server.Port()) + "/ " +
-                  (frames < 0 ? "until Ctrl-C" : "for " + Number(options_.seconds) + " s"));
+    screen_.Print("Viewing " + SuitList(session.Suits()) + " at " + Number(options_.rate) + " Hz on http://" + host +
+                  ":" + std::to_string(server.Port()) + "/ " + HowLong());
 
-    ViewControls controls(session, screen_, rate);
+    ViewControls controls(session, screen_, options_.rate);
     const bool complete = ReadFrames(
-        session, frames,
+        session, FramesAsked(),
         [&](const std::vector<Frame>& read) {
             server.Publish(controls.Frame(read));
             server.Drain([&controls](const ViewRequest& request) { return controls.Handle(request); });
         },
-        [rate](long done) {
-            char text[96];
-            std::snprintf(text, sizeof text, "viewing at %g Hz: %.1f s (Ctrl-C stops)", rate, done / rate);
-            return std::string(text);
-        });
+        Ticker("viewing"));
     controls.Abandon();
     server.Stop();
     screen_.Print(complete ? "View ended" : "View stopped by Ctrl-C");
