@@ -18,26 +18,35 @@ constexpr int kJoints = kxhost::kJointCount;
 enum : int { kHips = 0, kLeftHip = 1, kRightHip = 4, kChest = 7, kLeftCollar = 8, kLeftShoulder = 9, kRightCollar = 12,
              kRightShoulder = 13, kNeck = 16, kHead = 17 };
 
-// How each naming style calls our joints, in the frame's order. The chest
-// is not looked up by name: it is wherever the arms and the head branch
-// off the spine, and spine joints below it fold into it.
-const char* const kStyles[][kJoints] = {
-    {"Hips", "LeftHip", "LeftKnee", "LeftAnkle", "RightHip", "RightKnee", "RightAnkle", "", "LeftCollar",
-     "LeftShoulder", "LeftElbow", "LeftWrist", "RightCollar", "RightShoulder", "RightElbow", "RightWrist", "Neck",
-     "Head"},
+// How the other naming styles call our joints, in the frame's order; the
+// first style is our own skeleton's names. The chest is not looked up by
+// name: it is wherever the arms and the head branch off the spine, and
+// spine joints below it fold into it.
+constexpr int kStyles = 3;
+const char* const kOtherStyles[kStyles - 1][kJoints] = {
     {"Hips", "LeftUpLeg", "LeftLeg", "LeftFoot", "RightUpLeg", "RightLeg", "RightFoot", "", "LeftShoulder", "LeftArm",
      "LeftForeArm", "LeftHand", "RightShoulder", "RightArm", "RightForeArm", "RightHand", "Neck", "Head"},
     {"hip", "lThigh", "lShin", "lFoot", "rThigh", "rShin", "rFoot", "", "lCollar", "lShldr", "lForeArm", "lHand",
      "rCollar", "rShldr", "rForeArm", "rHand", "neck", "head"},
 };
 
+const char* NameIn(int style, int j) {
+    if (j == kChest) return "";
+    return style == 0 ? kxhost::Skeleton()[std::size_t(j)].name : kOtherStyles[style - 1][j];
+}
+
 bool Optional(int j) { return j == kChest || j == kLeftCollar || j == kRightCollar || j == kNeck; }
 
-// The joint whose bone a joint's rotation swings, where it has one child
-// of ours.
+// The joint whose bone a joint's rotation swings: its one child, where it
+// has exactly one.
 int BoneEnd(int j) {
-    static const int kEnd[kJoints] = {-1, 2, 3, -1, 5, 6, -1, -1, 9, 10, 11, -1, 13, 14, 15, -1, 17, -1};
-    return kEnd[j];
+    int end = -1;
+    for (int c = j + 1; c < kJoints; ++c) {
+        if (kxhost::Skeleton()[std::size_t(c)].parent != j) continue;
+        if (end >= 0) return -1;
+        end = c;
+    }
+    return end;
 }
 
 // "mixamorig:LeftArm" is LeftArm, in any case.
@@ -86,13 +95,14 @@ bool Below(const BvhMotion& m, int joint, int ancestor) {
 // not one we know.
 bool Map(const BvhMotion& m, std::array<int, kJoints>* source, std::string* reason) {
     int best = 0, bestFound = -1;
-    std::array<int, kJoints> found[3];
-    for (int style = 0; style < 3; ++style) {
+    std::array<int, kJoints> found[kStyles];
+    for (int style = 0; style < kStyles; ++style) {
         int count = 0;
         for (int j = 0; j < kJoints; ++j) {
             found[style][j] = -1;
-            for (std::size_t k = 0; k < m.joints.size() && kStyles[style][j][0] != '\0'; ++k) {
-                if (NamedAs(m.joints[k].name, kStyles[style][j])) {
+            const char* name = NameIn(style, j);
+            for (std::size_t k = 0; k < m.joints.size() && name[0] != '\0'; ++k) {
+                if (NamedAs(m.joints[k].name, name)) {
                     found[style][j] = int(k);
                     ++count;
                     break;
@@ -101,7 +111,6 @@ bool Map(const BvhMotion& m, std::array<int, kJoints>* source, std::string* reas
         }
         if (count > bestFound) best = style, bestFound = count;
     }
-    const char* const* names = kStyles[best];
     std::array<int, kJoints>& s = *source = found[best];
     if (bestFound < 3) {
         *reason =
@@ -110,12 +119,12 @@ bool Map(const BvhMotion& m, std::array<int, kJoints>* source, std::string* reas
         return false;
     }
     if (s[kHips] < 0) {
-        *reason = std::string("no hips: no joint named ") + names[kHips];
+        *reason = std::string("no hips: no joint named ") + NameIn(best, kHips);
         return false;
     }
     for (int j = 0; j < kJoints; ++j) {
         if (s[j] < 0 && !Optional(j)) {
-            *reason = std::string("unknown skeleton: no joint named ") + names[j];
+            *reason = std::string("unknown skeleton: no joint named ") + NameIn(best, j);
             return false;
         }
     }
