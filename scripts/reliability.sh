@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # The long reliability runs, beyond the short ones of the test command:
 #   - 10,000 random sequences against the reference model (native);
-#   - 1,000 start/connect/read/reset cycles on two channels under
-#     AddressSanitizer with leak checking;
+#   - 1,000 cycles of eight channels connected, read from their own
+#     threads and reset at once, under AddressSanitizer with leak checking;
 #   - 50 hung suit reads of each kind, each ended by a reset, natively and under Wine
 #     (the Windows builds that KX_WINDOWS_TESTS picks, as for the test
 #     command).
@@ -36,7 +36,7 @@ run() {  # name, command...: shows the test's own summary line
 }
 
 run "model (native)" "$native/bin/model_test"
-ASAN_OPTIONS=detect_leaks=1 run "soak (AddressSanitizer, leak checking)" "$asan/bin/soak_test"
+ASAN_OPTIONS=detect_leaks=1 run "many channels, cycle after cycle (AddressSanitizer, leak checking)" "$asan/bin/many_channels_test"
 run "hung reads (native)" "$native/bin/fault_survival_test"
 for kind in "${windows_tests[@]}"; do
   dir=$(scripts/build.sh "$kind")
