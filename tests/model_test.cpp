@@ -73,8 +73,7 @@ private:
         static const int kCounts[] = {-2, 0, 1, 2, 3, 5};
         int roll = Pick(100), k = 0;
         while (roll >= kWeights[k]) roll -= kWeights[k++];
-        Op op;
-        op.kind = static_cast<Op::Kind>(k);
+        Op op{static_cast<Op::Kind>(k)};
         op.index = op.kind == Op::SetOpenFails ? Pick(count) : Index(count);
         op.flag = Pick(2) == 1;
         if (op.kind == Op::SetInitResult) op.value = Pick(3) == 0 ? 0 : 1;
@@ -218,47 +217,36 @@ struct Scenario {
     std::vector<Op> ops;
 };
 
-Op Step(Op::Kind kind, int index = 0, bool flag = false, int value = 0) {
-    Op op;
-    op.kind = kind;
-    op.index = index;
-    op.flag = flag;
-    op.value = value;
-    return op;
-}
-
 const Scenario kScenarios[] = {
     {"the first connect starts the driver: three suits enumerated in order, then the suit opens",
-     {Step(Op::Connect, 2), Step(Op::Connect, 2), Step(Op::Pass), Step(Op::GetData, 2)}},
+     {{Op::Connect, 2}, {Op::Connect, 2}, {Op::Pass}, {Op::GetData, 2}}},
     {"a pass waits for \"KestrionMutex\", one lock for every holder of the name",
-     {Step(Op::Connect, 0), Step(Op::Idle), Step(Op::Pass), Step(Op::Idle), Step(Op::GetData, 0)}},
+     {{Op::Connect, 0}, {Op::Idle}, {Op::Pass}, {Op::Idle}, {Op::GetData, 0}}},
     {"a failed start is reported and retried from the beginning; any non-zero result means started",
-     {Step(Op::SetInitResult, 0, false, 0), Step(Op::Connect, 0), Step(Op::SetInitResult, 0, false, 7),
-      Step(Op::Connect, 0), Step(Op::Pass)}},
+     {{Op::SetInitResult, 0, false, 0}, {Op::Connect, 0}, {Op::SetInitResult, 0, false, 7}, {Op::Connect, 0},
+      {Op::Pass}}},
     {"no suits: the driver stays idle without finishing, and every connect searches again",
-     {Step(Op::SetSuitCount, 0, false, 0), Step(Op::Connect, 0), Step(Op::Connect, 0), Step(Op::GetData, 0)}},
+     {{Op::SetSuitCount, 0, false, 0}, {Op::Connect, 0}, {Op::Connect, 0}, {Op::GetData, 0}}},
     {"a negative count runs a driver with no suit in range",
-     {Step(Op::SetSuitCount, 0, false, -2), Step(Op::Connect, -2), Step(Op::Connect, -1), Step(Op::Connect, 0),
-      Step(Op::SetNull, 1), Step(Op::GetData, 0), Step(Op::Reset)}},
+     {{Op::SetSuitCount, 0, false, -2}, {Op::Connect, -2}, {Op::Connect, -1}, {Op::Connect, 0}, {Op::SetNull, 1},
+      {Op::GetData, 0}, {Op::Reset}}},
     {"indices out of range are ignored, before and after the start",
-     {Step(Op::Disconnect, 0), Step(Op::SetNull, 0), Step(Op::EnabelJumping, 0, true), Step(Op::GetData, 0),
-      Step(Op::Connect, -1), Step(Op::Connect, 3), Step(Op::SetNorth, INT_MIN), Step(Op::EnableIgnoreFloor, INT_MAX),
-      Step(Op::Disconnect, 3), Step(Op::GetData, 3)}},
+     {{Op::Disconnect, 0}, {Op::SetNull, 0}, {Op::EnabelJumping, 0, true}, {Op::GetData, 0},
+      {Op::Connect, -1}, {Op::Connect, 3}, {Op::SetNorth, INT_MIN}, {Op::EnableIgnoreFloor, INT_MAX},
+      {Op::Disconnect, 3}, {Op::GetData, 3}}},
     {"a new suit shows zeros until the next pass; a reopened one its old sample",
-     {Step(Op::Connect, 0), Step(Op::GetData, 0), Step(Op::Pass), Step(Op::GetData, 0), Step(Op::Disconnect, 0),
-      Step(Op::Pass), Step(Op::Connect, 0), Step(Op::GetData, 0), Step(Op::Pass), Step(Op::GetData, 0)}},
+     {{Op::Connect, 0}, {Op::GetData, 0}, {Op::Pass}, {Op::GetData, 0}, {Op::Disconnect, 0}, {Op::Pass},
+      {Op::Connect, 0}, {Op::GetData, 0}, {Op::Pass}, {Op::GetData, 0}}},
     {"open twice opens once; settings carry their flag, and the handle even once closed",
-     {Step(Op::Connect, 0), Step(Op::Connect, 0), Step(Op::SetNull, 0), Step(Op::SetNorth, 0),
-      Step(Op::EnabelJumping, 0, true), Step(Op::EnableUnevenTerrain, 0, false), Step(Op::EnableIgnoreFloor, 0, true),
-      Step(Op::Disconnect, 0), Step(Op::Disconnect, 0), Step(Op::SetNull, 0), Step(Op::EnableUnevenTerrain, 1, true)}},
+     {{Op::Connect, 0}, {Op::Connect, 0}, {Op::SetNull, 0}, {Op::SetNorth, 0},
+      {Op::EnabelJumping, 0, true}, {Op::EnableUnevenTerrain, 0, false}, {Op::EnableIgnoreFloor, 0, true},
+      {Op::Disconnect, 0}, {Op::Disconnect, 0}, {Op::SetNull, 0}, {Op::EnableUnevenTerrain, 1, true}}},
     {"a failed open leaves the suit closed and unread, and the next connect opens it",
-     {Step(Op::SetOpenFails, 1, true), Step(Op::Connect, 1), Step(Op::Connect, 0), Step(Op::Pass),
-      Step(Op::GetData, 1), Step(Op::Connect, 1), Step(Op::SetOpenFails, 1, false), Step(Op::Connect, 1),
-      Step(Op::Pass), Step(Op::GetData, 1)}},
+     {{Op::SetOpenFails, 1, true}, {Op::Connect, 1}, {Op::Connect, 0}, {Op::Pass}, {Op::GetData, 1}, {Op::Connect, 1},
+      {Op::SetOpenFails, 1, false}, {Op::Connect, 1}, {Op::Pass}, {Op::GetData, 1}}},
     {"reset stops everything, open suits unclosed, even when idle; the next connect starts afresh",
-     {Step(Op::Reset), Step(Op::Connect, 0), Step(Op::Connect, 2), Step(Op::Pass), Step(Op::Reset), Step(Op::Reset),
-      Step(Op::GetData, 0), Step(Op::SetSuitCount, 0, false, 2), Step(Op::Connect, 1), Step(Op::Pass),
-      Step(Op::GetData, 1)}},
+     {{Op::Reset}, {Op::Connect, 0}, {Op::Connect, 2}, {Op::Pass}, {Op::Reset}, {Op::Reset}, {Op::GetData, 0},
+      {Op::SetSuitCount, 0, false, 2}, {Op::Connect, 1}, {Op::Pass}, {Op::GetData, 1}}},
 };
 
 TEST(ChannelModel, NamedScenariosAgreeWithTheModel) {

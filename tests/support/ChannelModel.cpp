@@ -5,34 +5,11 @@
 namespace kxtest {
 
 std::string Op::Text() const {
-    const std::string i = std::to_string(index);
-    const std::string f = flag ? "true" : "false";
-    switch (kind) {
-        case Connect: return "Connect(" + i + ")";
-        case Disconnect: return "Disconnect(" + i + ")";
-        case SetNull: return "SetNull(" + i + ")";
-        case SetNorth: return "SetNorth(" + i + ")";
-        case EnableUnevenTerrain: return "EnableUnevenTerrain(" + i + ", " + f + ")";
-        case EnableIgnoreFloor: return "EnableIgnoreFloor(" + i + ", " + f + ")";
-        case EnabelJumping: return "EnabelJumping(" + i + ", " + f + ")";
-        case GetData: return "GetData(" + i + ")";
-        case Reset: return "Reset()";
-        case Pass: return "<poll>";
-        case Idle: return "<idle>";
-        case SetInitResult: return "<library: GyroInit returns " + std::to_string(value) + ">";
-        case SetSuitCount: return "<library: " + std::to_string(value) + " suits>";
-        case SetOpenFails: return "<library: suit " + i + (flag ? " fails to open>" : " opens>");
-    }
-    return "?";
-}
-
-std::string FrameView::Text() const {
-    switch (kind) {
-        case Untouched: return "untouched";
-        case Zero: return "zeros";
-        case Sample: return "suit " + std::to_string(suit) + " sample " + std::to_string(sample);
-    }
-    return "?";
+    static const char* const kNames[] = {"Connect", "Disconnect", "SetNull", "SetNorth", "EnableUnevenTerrain",
+                                         "EnableIgnoreFloor", "EnabelJumping", "GetData", "Reset", "<poll>",
+                                         "<idle>", "<library: init result>", "<library: suits>", "<library: open fails>"};
+    return std::string(kNames[kind]) + "(index " + std::to_string(index) + ", flag " + (flag ? "1" : "0") +
+           ", value " + std::to_string(value) + ")";
 }
 
 void ChannelModel::Apply(const Op& op, int passes) {
@@ -161,18 +138,6 @@ FrameView ChannelModel::Frame(int suit) const {
     view.suit = suit;
     view.sample = r.sample;
     return view;
-}
-
-std::vector<std::string> ChannelModel::TakeCalls() {
-    std::vector<std::string> taken;
-    taken.swap(calls_);
-    return taken;
-}
-
-std::vector<std::string> ChannelModel::TakeMessages() {
-    std::vector<std::string> taken;
-    taken.swap(messages_);
-    return taken;
 }
 
 }  // namespace kxtest

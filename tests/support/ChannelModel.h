@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace kxtest {
@@ -47,7 +48,11 @@ struct FrameView {
     bool operator==(const FrameView& o) const {
         return kind == o.kind && (kind != Sample || (suit == o.suit && sample == o.sample));
     }
-    std::string Text() const;
+    std::string Text() const {
+        return kind == Untouched ? "untouched"
+               : kind == Zero    ? "zeros"
+                                 : "suit " + std::to_string(suit) + " sample " + std::to_string(sample);
+    }
 };
 
 class ChannelModel {
@@ -58,8 +63,8 @@ public:
     void Apply(const Op& op, int passes);
 
     // Expected since the last Take.
-    std::vector<std::string> TakeCalls();
-    std::vector<std::string> TakeMessages();
+    std::vector<std::string> TakeCalls() { return std::exchange(calls_, {}); }
+    std::vector<std::string> TakeMessages() { return std::exchange(messages_, {}); }
 
     int NrOfSuits() const { return nrOfSuits_; }
     bool Running() const { return running_; }
