@@ -3,7 +3,6 @@
 // them. The kernel calls beneath are held to Windows' behaviour by
 // win32_api_test.
 #include "support/Handoffs.h"
-#include "support/ProcessInfo.h"
 #include "support/UniqueName.h"
 #include "threading/Orv_AutoMutex.h"
 #include "threading/Orv_Mutex.h"
@@ -82,33 +81,6 @@ TEST(OrvThread, LoopHoldsFromStartToStopAndEachStartRenewsTheIds) {
     EXPECT_EQ(t.threadHandle, nullptr);
     t.Start();
     EXPECT_NE(t.threadId, first);
-}
-
-// A worker that never looks at Loop() is given its 500 ms, then ended; the
-// mutex it held goes to the next thread that waits for it.
-TEST(OrvThread, StopEndsAWorkerThatIgnoresLoopAndItsMutexPassesOn) {
-    const int before = kx::BaselineThreadCount();
-    Orv_Mutex m;
-    m.Create(kxtest::UniqueName("stop").c_str());
-    Gate holding;
-    std::atomic<bool> pastLoop{false};
-    {
-        TestThread t([&](TestThread&) {
-            m.WaitForSingleObject();
-            holding.Open();
-            for (;;) std::this_thread::sleep_for(2ms);
-            pastLoop = true;
-        });
-        t.Start();
-        ASSERT_TRUE(holding.Wait());
-        const double ms = MillisecondsOf([&] { t.Stop(); });
-        EXPECT_GE(ms, 495);
-        EXPECT_LT(ms, 5000);
-    }
-    EXPECT_FALSE(pastLoop.load());
-    EXPECT_TRUE(kxtest::Eventually([&] { return kx::CountProcessThreads() <= before; }));
-    m.WaitForSingleObject();  // abandoned: acquired like any other
-    EXPECT_TRUE(KeptOutUntil(m, [&] { m.Release(); }));
 }
 
 namespace {

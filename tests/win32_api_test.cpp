@@ -12,10 +12,8 @@
 
 #include <atomic>
 #include <climits>
-#include <condition_variable>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -160,21 +158,9 @@ pthread_spinlock_t heldSpin;  // likewise
 HANDLE abandoned;             // taken by the case, for the next waiter
 
 const Busy kBusy[] = {
-    {"SpinningWithoutCalls", false, [](std::atomic<bool>& started) {
-         started = true;
-         volatile unsigned spin = 0;
-         for (;;) spin = spin + 1;
-     }},
     {"BlockedOnAMutex", true, [](std::atomic<bool>& started) {
          started = true;
          WaitForSingleObject(heldMutex, INFINITE);
-     }},
-    {"InAConditionWait", true, [](std::atomic<bool>& started) {
-         static std::mutex lock;
-         static std::condition_variable never;
-         std::unique_lock<std::mutex> guard(lock);
-         started = true;
-         never.wait(guard, [] { return false; });
      }},
     // Inside the C runtime, where it might hold a lock of the runtime's: it
     // is given a moment to come out, then ended anyway.
