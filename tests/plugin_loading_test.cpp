@@ -42,7 +42,7 @@ TEST_F(LoadedPlugin, RecordIsTheSuitChannelTypeByteForByte) {
     EXPECT_EQ(std::memcmp(type, &expected, sizeof expected), 0);
 }
 
-TEST_F(LoadedPlugin, TwoChannelsConnectReadConfigureResetAndGo) {
+TEST_F(LoadedPlugin, TwoChannelsConnectReadDisconnectResetAndGo) {
     auto first = plugin.NewChannel();
     auto second = plugin.NewChannel();
     ASSERT_NE(first->Base(), second->Base());
@@ -55,22 +55,15 @@ TEST_F(LoadedPlugin, TwoChannelsConnectReadConfigureResetAndGo) {
     ASSERT_TRUE(kxtest::WholeFrameArrives(*second, 1, b));
     EXPECT_EQ(b.tailWords[1], 1u);
 
+    // The settings' members are resolved and checked where the view drives
+    // them (view_test.sh); the host program never disconnects.
     NewCalls();
     second->Disconnect(1);
-    first->SetNull(0);
-    first->SetNorth(0);
-    first->EnableJumping(0, true);
-    first->EnableUnevenTerrain(0, true);
-    first->EnableIgnoreFloor(0, true);
-    const std::string h = std::to_string(KestrionSim::HandleOf(0));
-    Texts settings;
+    Texts calls;
     for (const std::string& call : NewCalls()) {
-        if (call.rfind("GyroRead", 0) != 0) settings.push_back(call);
+        if (call.rfind("GyroRead", 0) != 0) calls.push_back(call);
     }
-    EXPECT_EQ(settings, (Texts{"GyroClose(" + std::to_string(KestrionSim::HandleOf(1)) + ")",
-                               "GyroSetNull(" + h + ")", "GyroSetNorth(" + h + ")",
-                               "GyroEnableJumping(" + h + ", 1)", "GyroEnableUnevenTerrain(" + h + ", 1)",
-                               "GyroEnableIgnoreFloor(" + h + ", 1)"}));
+    EXPECT_EQ(calls, Texts{"GyroClose(" + std::to_string(KestrionSim::HandleOf(1)) + ")"});
 
     first->Reset();
     EXPECT_EQ(first->GetNrOfSuits(), 0);
