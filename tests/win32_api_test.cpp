@@ -9,9 +9,15 @@
 
 #include <gtest/gtest.h>
 #include <pthread.h>
+#ifdef _WIN32
+#include <io.h>
+#else
+#include <unistd.h>
+#endif
 
 #include <atomic>
 #include <climits>
+#include <cstdio>
 #include <functional>
 #include <memory>
 #include <string>
@@ -110,13 +116,17 @@ TEST(Win32Mutex, HandlesByNameOrDuplicateReachOneMutexThatLivesWhileAnyIsOpen) {
 // A library's handle never becomes the caller's standard output, whose
 // writes would then land in it.
 TEST(Win32Mutex, NamedMutexLeavesAClosedStandardOutputClosed) {
-    const int saved = kx::CloseStandardOutput();
+    std::fflush(stdout);
+    const int saved = dup(1);
+    close(1);
     HANDLE m = CreateMutexA(nullptr, FALSE, UniqueName("stdout").c_str());
-    const bool stillClosed = kx::StandardOutputIsClosed();
+    const int copy = dup(1);  // fails while descriptor 1 is closed
+    if (copy >= 0) close(copy);
     CloseHandle(m);
-    kx::RestoreStandardOutput(saved);
+    dup2(saved, 1);
+    close(saved);
     EXPECT_NE(m, nullptr);
-    EXPECT_TRUE(stillClosed);
+    EXPECT_EQ(copy, -1);
 }
 
 namespace {
@@ -124,22 +134,23 @@ std::string selfPath;
 }
 
 // Windows shares a named mutex with every process of the logon; so does our
-// layer. A child process holds the name, and ends without releasing it.
+// layer. A child process holds the name until its input ends, and ends
+// without releasing it.
 TEST(Win32Mutex, NameIsSharedWithOtherProcesses) {
     const std::string name = UniqueName("process");
     HANDLE m = CreateMutexA(nullptr, FALSE, name.c_str());
     ASSERT_NE(m, nullptr);
-    kx::ChildProcess child;
-    ASSERT_TRUE(kx::StartChildProcess(selfPath, {"--hold-mutex", name}, &child));
-    // The child holds it for a second: seen as taken from here meanwhile.
+    FILE* child = popen((selfPath + " --hold-mutex " + name).c_str(), "w");
+    ASSERT_NE(child, nullptr);
+    // Seen as taken from here while the child waits for its input to end.
     EXPECT_TRUE(Eventually([&] {
         const DWORD r = WaitForSingleObject(m, 0);
         if (r == WAIT_OBJECT_0 || r == WAIT_ABANDONED) ReleaseMutex(m);
         return r == WAIT_TIMEOUT;
     }));
+    EXPECT_EQ(pclose(child), 0);  // ends its input, waits for its end
     EXPECT_EQ(WaitForSingleObject(m, 10000), WAIT_ABANDONED);
     ReleaseMutex(m);
-    EXPECT_EQ(kx::WaitChildProcess(&child), 0);
     CloseHandle(m);
 }
 
@@ -253,12 +264,12 @@ TEST(Win32Misc, ItoaWritesDecimalWithSign) {
 }
 
 // The child side of NameIsSharedWithOtherProcesses: takes the named mutex,
-// keeps it a second and exits holding it.
+// keeps it until its input ends and exits holding it.
 int HoldMutexAndExit(const char* name) {
     kxtest::ExpectToBeTerminated();  // the handle stays open until the process ends
     HANDLE m = CreateMutexA(nullptr, FALSE, name);
     if (m == nullptr || WaitForSingleObject(m, 10000) != WAIT_OBJECT_0) return 3;
-    Sleep(1000);
+    while (std::getchar() != EOF) {}
     return 0;
 }
 

@@ -1,8 +1,6 @@
 #!/usr/bin/env bash
 # kestrion-host's answers to bad command lines, a missing or wrong plug-in,
 # missing suits and existing files: a one-line error and the exit code.
-# Arguments: the program, then a library with a wrong type name (or, with
-# KX_WRONG_GUID set, GUID).
 source "$(dirname "$0")/lib.sh"
 
 for command in "" info stream record; do
@@ -19,13 +17,20 @@ expect_in out.txt "--set-north" "record --help"
 echo "keep me" | tee walk.csv walk-suit1.bvh >plain
 long=$(printf 'n%.0s' $(seq 300)).csv
 tessarel=$(ls "$program_dir" | grep -E '^(lib)?Tessarel\.(so|dll)$')
+# The plug-in itself, patched: its channel type renamed (a copy under its own
+# name, here), or its GUID one bit off. Name and GUID may be data or operands
+# of stores, hence short patterns; mangled names (14KestrionUnique) stay.
+wrong_guid=wrong-guid.${plugin_file##*.}
+perl -0777 -pe 's/(?<!14Kestrion)Unique\0/Unison\0/g or die' "$program_dir/$plugin_file" >"$plugin_file" &&
+  perl -0777 -pe 's/\x10\x9F\xC2\x17/\x11\x9F\xC2\x17/g or die' "$program_dir/$plugin_file" >"$wrong_guid" ||
+  fail "the plug-in's type name or GUID not found to patch"
 while IFS='|' read -r code pattern also command; do
   eval "$command"
   expect_one_line_error "$code" "$pattern" "$command"
   [ "$(tail -1 err.txt)" = "$(own_errors)" ] || fail "$command: the error is not the last line"
   if [ -n "$also" ]; then expect_in err.txt "$also" "$command"
   elif grep -q '^plug-in: ' err.txt; then fail "$command: the suits started"; fi
-  expect_no_files "$command" "walk.csv|walk-suit1.bvh|plain"
+  expect_no_files "$command" "walk.csv|walk-suit1.bvh|plain|$plugin_file|$wrong_guid"
 done <<'EOF'
 2|not expected: --bogus||host stream --bogus
 2|not expected: --bogus||host --bogus info
@@ -50,8 +55,8 @@ done <<'EOF'
 2|suit 3 does not exist: the suit library found 3 suits|plug-in: Stopped Kestrion driver|KESTRION_SIM_SUITS=3 host record three.bvh --suits 3
 1|cannot load the plug-in||host --plugin "$work/NoSuchPlugin.dll" info
 1|is not a suit plug-in: it does not export GetType, InitDLL||host --plugin "$program_dir/$tessarel" info
-1|is not the suit plug-in: its channel type is not named KestrionUnique||host --plugin "$2" info
-1|is not the suit plug-in: its channel type has another GUID||KX_WRONG_GUID=1 host --plugin "$2" record walk.bvh
+1|is not the suit plug-in: its channel type is not named KestrionUnique||host --plugin "$work/$plugin_file" info
+1|is not the suit plug-in: its channel type has another GUID||host --plugin "$work/$wrong_guid" record walk.bvh
 1|no suits found|plug-in: Kestrion: No suits found|KESTRION_SIM_SUITS=0 host stream --seconds 1
 1|no suits found|plug-in: Kestrion: Unable to initialize|KESTRION_SIM_INIT=fail host record none.bvh
 1|suit 1 sends no frames|plug-in: Stopped Kestrion driver|KESTRION_SIM_NO_OPEN=1 host record closed.csv --seconds 1
@@ -65,9 +70,11 @@ EOF
 [ "$(cat walk.csv walk-suit1.bvh)" = "keep me"$'\n'"keep me" ] || fail "existing files changed without --force"
 
 # A plain name is the file in this folder, not one on the loader's search
-# path: here the wrong-name library under the plug-in's own name. A plug-in
-# cut short is refused before the loader touches its missing parts.
-cp "$2" "$plugin_file"
+# path: here the renamed copy under the plug-in's own name, with the suit
+# library it needs beside it (Wine looks there, not in the program's folder).
+# A plug-in cut short is refused before the loader touches its missing parts.
+suits=${tessarel/Tessarel/Kestrion}
+cp "$program_dir/$suits" .
 expect_error 1 "is not the suit plug-in: its channel type is not named" --plugin "$plugin_file" info
 # (Under a name of its own: Wine, finding no library in a file, loads one
 # of the same name from the program's folder.)
@@ -79,7 +86,7 @@ done
 host record walk.bvh --seconds 0.2 --force
 expect_exit 0 "record --force"
 check_bvh walk-suit1.bvh 40 8 >&2 || fail "--force did not replace walk-suit1.bvh with a recording"
-rm -f walk.csv walk-suit[01].bvh plain "$plugin_file" cut.so
+rm -f walk.csv walk-suit[01].bvh plain "$plugin_file" "$wrong_guid" "$suits" cut.so
 
 if linux_only "a Windows path holds 260 characters; FIFOs and links are plain files there"; then
   name250=$(printf 'w%.0s' $(seq 246)).csv

@@ -1,9 +1,7 @@
 // Counts of what a process holds, for tests that check nothing is left behind.
 #pragma once
 
-#include <string>
 #include <thread>
-#include <vector>
 
 namespace kx {
 
@@ -26,21 +24,5 @@ inline int BaselineThreadCount() {
 
 // Open file descriptors (Linux) or kernel handles (Windows), or -1.
 int CountOpenHandles();
-
-// Closes standard output for a while, to see that nothing takes its place:
-// gives what RestoreStandardOutput needs to put it back.
-int CloseStandardOutput();
-bool StandardOutputIsClosed();
-void RestoreStandardOutput(int saved);
-
-// Starts `program` with `arguments` as a separate process; false on failure.
-// WaitChildProcess then waits for it and gives its exit code (-1 on error).
-struct ChildProcess {
-    long long id = 0;
-    void* handle = nullptr;
-};
-bool StartChildProcess(const std::string& program, const std::vector<std::string>& arguments,
-                       ChildProcess* child);
-int WaitChildProcess(ChildProcess* child);
 
 }  // namespace kx
