@@ -1,8 +1,7 @@
 // What the reference model (model_test) cannot see of the suit driver: its
 // timing, its settings against a pass, the order of its stop and its
 // destruction. The calls, messages and frames of every operation are the
-// model's to check; a copy taken during a read is fault_survival_test's,
-// copies the channel test's.
+// model's to check; copies of the channel the channel test's.
 #include "driver/KestrionThread.h"
 #include "driver/SuitRecord.h"
 #include "support/Handoffs.h"
@@ -57,16 +56,23 @@ TEST_F(Driver, PassesArePausedTwentyFiveMillisecondsApart) {
 }
 
 // The per-suit settings wait for a pass under way, whose reads hold the
-// driver mutex.
-TEST_F(Driver, SettingsWaitForAPassUnderWay) {
+// driver mutex; a copy of the suit's frame waits for its read, which holds
+// the frame mutex.
+TEST_F(Driver, SettingsAndCopiesWaitForAReadUnderWay) {
     StartWith(1);
     driver.Connect(0);
     KestrionSim::BlockNextRead(0);
     ASSERT_TRUE(KestrionSim::WaitForWaitingRead(0, 5000));
     auto setting = std::async(std::launch::async, [&] { driver.SetNull(0); });
+    auto copy = std::async(std::launch::async, [&] {
+        Frame f{};
+        driver.GetFrame(0, f);
+    });
     EXPECT_EQ(setting.wait_for(100ms), std::future_status::timeout) << "set while a pass was under way";
+    EXPECT_EQ(copy.wait_for(0ms), std::future_status::timeout) << "copied while the read was under way";
     KestrionSim::ReleaseRead(0);
     EXPECT_EQ(setting.wait_for(5s), std::future_status::ready);
+    EXPECT_EQ(copy.wait_for(5s), std::future_status::ready);
 }
 
 TEST_F(Driver, StopFinishesTheLibraryOnlyOnceTheRecordsAreGone) {

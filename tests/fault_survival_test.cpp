@@ -4,26 +4,22 @@
 // (AddressSanitizer would see it when the read is released afterwards),
 // leaves no thread or descriptor behind, and the next start works. KX_FAULT_ROUNDS sets the rounds per way
 // (default 5).
-#include "driver/SuitRecord.h"
 #include "plugin/KestrionUnique.h"
 #include "support/ProcessInfo.h"
 #include "support/TestSizes.h"
 #include "support/SuitLibraryTest.h"
 #include "support/Handoffs.h"
 #include "support/Sanitizers.h"
-#include "threading/Orv_Thread.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
-#include <future>
 #include <vector>
 
 using KestrionSim::Hang;
 using kxtest::Eventually;
-using namespace std::chrono_literals;
 
 namespace {
 
@@ -40,19 +36,6 @@ protected:
             GTEST_SKIP() << "ThreadSanitizer holds back the signal that ends a thread that never calls into it";
         }
     }
-};
-
-// Reads the one record until it is stopped, as the driver's worker does.
-class RecordReader : public Orv_Thread {
-public:
-    explicit RecordReader(SuitRecord& record) : record_(record) {}
-    ~RecordReader() override { Orv_Thread::Stop(); }
-    void Run() override {
-        while (Loop()) record_.Read();
-    }
-
-private:
-    SuitRecord& record_;
 };
 
 }  // namespace
@@ -93,34 +76,6 @@ TEST_P(HungRead, ResetEndsTheReaderInTimeRoundAfterRound) {
     std::printf("%s: %ld hung reads survived; reset median %.1f ms, max %.1f ms; threads %d before, %d after\n",
                 Name(GetParam()), rounds, resetMs[resetMs.size() / 2], resetMs.back(), threadsBefore,
                 kx::CountProcessThreads());
-}
-
-// The reader is terminated while it holds the record's frame mutex; a copy
-// waiting for that mutex gets it, abandoned, with the half-written sample.
-TEST_P(HungRead, FrameMutexPassesToTheWaitingCopy) {
-    KestrionSim::SetSuitCount(1);
-    ASSERT_EQ(GyroInit(), 1);
-    ASSERT_EQ(GyroFindSuits(), 1);
-    {
-        SuitRecord record(0);
-        record.Open();
-        KestrionSim::HangReads(0, GetParam());
-        RecordReader reader(record);
-        reader.Start();
-        ASSERT_TRUE(KestrionSim::WaitForWaitingRead(0, 10000));
-        auto copy = std::async(std::launch::async, [&] {
-            Frame f{};
-            record.CopyFrame(f);
-            return f;
-        });
-        EXPECT_EQ(copy.wait_for(50ms), std::future_status::timeout) << "copied while the read held the frame";
-        reader.Stop();
-        ASSERT_EQ(copy.wait_for(5s), std::future_status::ready);
-        const Frame f = copy.get();
-        EXPECT_NE(f.leadWord, 0u);
-        EXPECT_FALSE(KestrionSim::FrameIsWhole(f));
-    }
-    GyroFinish();
 }
 
 INSTANTIATE_TEST_SUITE_P(EachWayOfHanging, HungRead, testing::Values(Hang::Wait, Hang::Spin, Hang::Mutex, Hang::Pipe),
