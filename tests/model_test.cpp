@@ -28,14 +28,9 @@ using kxtest::ChannelModel;
 using kxtest::FrameView;
 using kxtest::Op;
 using kxtest::Texts;
+using ::testing::PrintToString;
 
 namespace {
-
-std::string Join(const Texts& texts) {
-    std::string out = "[";
-    for (std::size_t i = 0; i < texts.size(); ++i) out += (i ? ", " : "") + texts[i];
-    return out + "]";
-}
 
 // Builds random sequences. Indices favour the edges: -1, the count,
 // INT_MIN and INT_MAX beside the valid ones.
@@ -164,21 +159,17 @@ std::string RunSequence(const std::vector<Op>& ops) {
             model.Apply(op, polls ? CountPasses(calls, openBefore) : 0);
 
             std::ostringstream diff;
-            const Texts expectedCalls = model.TakeCalls();
-            if (calls != expectedCalls) diff << "calls " << Join(calls) << ", model " << Join(expectedCalls) << "; ";
-            const Texts shown = messages.Take(), expectedShown = model.TakeMessages();
-            if (shown != expectedShown) diff << "messages " << Join(shown) << ", model " << Join(expectedShown) << "; ";
-            if (channel->GetNrOfSuits() != model.NrOfSuits()) {
-                diff << "suit count " << channel->GetNrOfSuits() << ", model " << model.NrOfSuits() << "; ";
-            }
+            auto compare = [&](const std::string& what, const auto& got, const auto& want) {
+                if (got != want) diff << what << " " << PrintToString(got) << ", model " << PrintToString(want) << "; ";
+            };
+            compare("calls", calls, model.TakeCalls());
+            compare("messages", messages.Take(), model.TakeMessages());
+            compare("suit count", channel->GetNrOfSuits(), model.NrOfSuits());
             const int count = model.NrOfSuits();
             for (int suit : {-1, 0, 1, 2, 3, 4, count, INT_MIN, INT_MAX, op.index}) {
                 Frame f = Sentinel();
                 channel->GetData(suit, f);
-                if (!(Observe(f) == model.Frame(suit))) {
-                    diff << "frame " << suit << " is " << Observe(f).Text() << ", model " << model.Frame(suit).Text()
-                         << "; ";
-                }
+                compare("frame " + std::to_string(suit), Observe(f).Text(), model.Frame(suit).Text());
             }
             if (!diff.str().empty()) failure = "step " + std::to_string(step + 1) + " " + op.Text() + ": " + diff.str();
         }

@@ -40,14 +40,11 @@ struct Op {
 };
 
 // What GetData gives for one index: the caller's frame untouched, a frame
-// of zeros, or the numbered sample of a suit.
+// of zeros, or the numbered sample of a suit. Equal views have equal texts.
 struct FrameView {
     enum Kind { Untouched, Zero, Sample } kind = Untouched;
     int suit = 0;
     std::uint32_t sample = 0;
-    bool operator==(const FrameView& o) const {
-        return kind == o.kind && (kind != Sample || (suit == o.suit && sample == o.sample));
-    }
     std::string Text() const {
         return kind == Untouched ? "untouched"
                : kind == Zero    ? "zeros"
