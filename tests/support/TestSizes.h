@@ -5,15 +5,10 @@
 
 namespace kxtest {
 
-inline long EnvNumber(const char* name, long fallback) {
-    const char* v = std::getenv(name);
-    if (v == nullptr || *v == '\0') return fallback;
-    return std::strtol(v, nullptr, 10);
-}
-
-// A size: positive, or the fallback.
+// A positive number from the environment, or the fallback.
 inline long EnvCount(const char* name, long fallback) {
-    const long n = EnvNumber(name, fallback);
+    const char* v = std::getenv(name);
+    const long n = v != nullptr ? std::strtol(v, nullptr, 10) : 0;
     return n > 0 ? n : fallback;
 }
 
