@@ -57,7 +57,6 @@ bool FreeForOthers(HANDLE mutex) {
     return result == WAIT_OBJECT_0 || result == WAIT_ABANDONED;
 }
 
-
 }  // namespace
 
 TEST(Win32Mutex, OwnedRecursivelyAndReleasedOnlyByItsOwner) {
