@@ -28,7 +28,7 @@ KESTRION_SIM_CALL_LOG=calls.txt host record set.bvh --suits 1 --seconds 0.5 --se
   --jumping off --uneven-terrain off
 expect_exit 0 "record with settings"
 h=$((1263599617 + 1))  # suit 1's handle
-[ "$(grep -E 'Gyro(Set|Enable)' calls.txt | paste -sd' ')" = "GyroEnableJumping($h, 0) GyroEnableUnevenTerrain($h, 0) \
+[ "$(grep -E 'Gyro(Set|Enable)' calls.txt | tr -d '\r' | paste -sd' ')" = "GyroEnableJumping($h, 0) GyroEnableUnevenTerrain($h, 0) \
 GyroEnableIgnoreFloor($h, 1) GyroSetNull($h) GyroSetNorth($h)" ] || fail "settings: $(grep -E 'Gyro(Set|Enable)' calls.txt)"
 rm -f set.bvh calls.txt
 
