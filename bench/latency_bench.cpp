@@ -31,12 +31,11 @@ struct Look {
     long long latestStartNs = std::numeric_limits<long long>::min();
 };
 
-void FrameAge(benchmark::State& state) {
+void FrameAge(State& state) {
     RunningChannel running(kAgeSuits, kAgeSuits, false);
     std::uniform_real_distribution<double> pause(0.2, 1.8);
     std::vector<double> ages, periods;
-    double longestCall = 0;
-    long violations = 0, looks = 0;
+    double longestCall = 0, looks = 0, stale = 0;
     Look last[kAgeSuits];
 
     // The look at sample `l.number` is over: check it against the next sample.
@@ -45,63 +44,49 @@ void FrameAge(benchmark::State& state) {
         next.leadWord = l.number + 1;
         next.tailWords[1] = static_cast<std::uint32_t>(suit);
         const long long nextNs = KestrionSim::ProducedAtNs(next);
-        if (nextNs < 0) return;
+        if (l.number == 0 || nextNs < 0) return;
         periods.push_back(static_cast<double>(nextNs - l.producedNs));
-        if (l.latestStartNs >= nextNs) ++violations;
+        stale += l.latestStartNs >= nextNs;
     };
 
     for (auto _ : state) {
         const std::int64_t begin = NowNs(), end = begin + static_cast<std::int64_t>(Seconds(4.0) * 1e9);
-        int suit = 0;
-        while (NowNs() < end) {
+        for (int suit = 0; NowNs() < end; suit = (suit + 1) % kAgeSuits) {
             Frame frame;
             const long long t0 = KestrionSim::NowNs();
             running.channel.GetData(suit, frame);
-            const long long t1 = KestrionSim::NowNs();
-            const long long produced = KestrionSim::ProducedAtNs(frame);
+            const long long t1 = KestrionSim::NowNs(), produced = KestrionSim::ProducedAtNs(frame);
             if (produced >= 0) {
                 ++looks;
                 ages.push_back(static_cast<double>(t1 - produced));
                 longestCall = std::max(longestCall, static_cast<double>(t1 - t0));
                 Look& l = last[suit];
                 if (frame.leadWord != l.number) {
-                    if (l.number != 0) close(suit, l);
+                    close(suit, l);
                     l = Look{frame.leadWord, produced, t0};
-                } else {
-                    l.latestStartNs = std::max(l.latestStartNs, t0);
                 }
+                l.latestStartNs = std::max(l.latestStartNs, t0);
             }
-            suit = (suit + 1) % kAgeSuits;
             SleepMs(pause(random));
         }
         SleepMs(60);  // every suit's next sample exists now
-        for (int s = 0; s < kAgeSuits; ++s) {
-            if (last[s].number != 0) close(s, last[s]);
-        }
+        for (int s = 0; s < kAgeSuits; ++s) close(s, last[s]);
         state.SetIterationTime(static_cast<double>(NowNs() - begin) / 1e9);
     }
-    state.counters["age_p50_ms"] = Quantile(ages, 0.5) / 1e6;
-    state.counters["age_max_ms"] = Quantile(ages, 1.0) / 1e6;
-    state.counters["period_p50_ms"] = Quantile(periods, 0.5) / 1e6;
-    state.counters["period_max_ms"] = Quantile(periods, 1.0) / 1e6;
-    state.counters["getdata_max_us"] = longestCall / 1e3;
-    state.counters["looks"] = static_cast<double>(looks);
-    state.counters["stale_looks"] = static_cast<double>(violations);
+    state.counters.insert({{"age_p50_ms", Quantile(ages, 0.5) / 1e6}, {"age_max_ms", Quantile(ages, 1.0) / 1e6},
+                           {"period_p50_ms", Quantile(periods, 0.5) / 1e6},
+                           {"period_max_ms", Quantile(periods, 1.0) / 1e6}, {"getdata_max_us", longestCall / 1e3},
+                           {"looks", looks}, {"stale_looks", stale}});
 }
 
 // With `hung`, the read of suit 0 never returns.
-void Stop(benchmark::State& state, bool hung) {
+void Stop(State& state, bool hung) {
     std::uniform_real_distribution<double> phase(0.0, 50.0);
     for (auto _ : state) {
         RunningChannel running(8, 8, false);
-        if (!hung) {
-            SleepMs(phase(random));
-        } else {
-            KestrionSim::HangReads(0);
-            if (!KestrionSim::WaitForWaitingRead(0, 2000)) {
-                return state.SkipWithError("the read of suit 0 did not hang");
-            }
-        }
+        if (!hung) SleepMs(phase(random));
+        else KestrionSim::HangReads(0);
+        if (hung && !KestrionSim::WaitForWaitingRead(0, 2000)) return state.SkipWithError("the read of suit 0 did not hang");
         const std::int64_t t0 = NowNs();
         running.channel.Reset();
         state.SetIterationTime(static_cast<double>(NowNs() - t0) / 1e9);
@@ -117,26 +102,25 @@ const bool registered = [] {
     const char* age = "FrameAge/open:8";
     Bench(age, 3, FrameAge);
     Figure("4. Frame age, 8 open suits", "-", [=](const Results& r) {
-        return Measured{Format("median %.1f ms, max %.1f ms", r.Median(age, "age_p50_ms"), r.Max(age, "age_max_ms"))};
+        return Format("median %.1f ms, max %.1f ms", r.Median(age, "age_p50_ms"), r.Max(age, "age_max_ms"));
     });
     Figure("4. Period: 25 ms + pass + wake-up delay", "-", [=](const Results& r) {
-        return Measured{
-            Format("median %.2f ms, max %.2f ms", r.Median(age, "period_p50_ms"), r.Max(age, "period_max_ms"))};
+        return Format("median %.2f ms, max %.2f ms", r.Median(age, "period_p50_ms"), r.Max(age, "period_max_ms"));
     });
     Figure("4. Looks older than one period", "age <= 25 ms + pass + sched.", [=](const Results& r) {
         const double stale = r.Max(age, "stale_looks");
-        return Measured{Format("%.0f of %.0f (max age %.1f ms <= max period %.1f ms + GetData %.0f us)", stale,
+        return Measured(Format("%.0f of %.0f (max age %.1f ms <= max period %.1f ms + GetData %.0f us)", stale,
                                r.Median(age, "looks"), r.Max(age, "age_max_ms"), r.Max(age, "period_max_ms"),
                                r.Max(age, "getdata_max_us")),
-                        stale == 0};
+                        stale == 0);
     });
-    Bench("Stop/normal", 30, [](benchmark::State& s) { Stop(s, false); });
+    Bench("Stop/normal", 30, [](State& s) { Stop(s, false); });
     Figure("5. Stop (Reset), normal worker, 8 suits", "median < 30 ms", [](const Results& r) {
-        return Measured{Stops(r, "Stop/normal"), r.Median("Stop/normal") / 1e6 < 30};
+        return Measured(Stops(r, "Stop/normal"), r.Median("Stop/normal") / 1e6 < 30);
     });
-    Bench("Stop/hung-read", 8, [](benchmark::State& s) { Stop(s, true); });
+    Bench("Stop/hung-read", 8, [](State& s) { Stop(s, true); });
     Figure("5. Stop (Reset), GyroRead never returns", "< 550 ms", [](const Results& r) {
-        return Measured{Stops(r, "Stop/hung-read"), r.Max("Stop/hung-read") / 1e6 < 550};
+        return Measured(Stops(r, "Stop/hung-read"), r.Max("Stop/hung-read") / 1e6 < 550);
     });
     return true;
 }();
