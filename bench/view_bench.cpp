@@ -9,22 +9,18 @@
 #include "kestrion-host/Failure.h"
 #include "kestrion-host/ViewServer.h"
 
-#include <fcntl.h>
 #include <httplib.h>
 #include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <atomic>
 #include <cmath>
+#include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <mutex>
 #include <optional>
 #include <thread>
-
-extern char** environ;
 
 namespace {
 
@@ -65,31 +61,20 @@ double ProcessCpuNs(pid_t pid) {
 // One run of the host program: its CPU use over a window after it started,
 // percent of one core; with `view`, one client reads its stream meanwhile.
 void HostCpu(State& state, bool view) {
+    const std::string program = fs::read_symlink("/proc/self/exe").parent_path() / "kestrion-host";
+    // The shell prints its process id and becomes the program, whose first
+    // line says the suits are read, and where the view is.
+    const std::string command = "echo $$; KESTRION_SIM_SUITS=4 exec '" + program + "' " +
+                                (view ? "view --port 0" : "stream") + " --rate 40 2>/dev/null";
     for (auto _ : state) {
-        int out[2];
-        if (pipe(out) != 0) return state.SkipWithError("no pipe");
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_adddup2(&actions, out[1], 1);
-        posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-        posix_spawn_file_actions_addclose(&actions, out[0]);
-        const std::string program = fs::read_symlink("/proc/self/exe").parent_path() / "kestrion-host";
-        const char* argv[] = {program.c_str(), view ? "view" : "stream", "--rate", "40", view ? "--port" : nullptr,
-                              "0", nullptr};
-        setenv("KESTRION_SIM_SUITS", "4", 1);
-        pid_t pid = 0;
-        const int spawned = posix_spawn(&pid, program.c_str(), &actions, nullptr, const_cast<char**>(argv), environ);
-        posix_spawn_file_actions_destroy(&actions);
-        close(out[1]);
-        // The first line says the suits are read, and where the view is.
-        std::string line, error;
-        char c;
-        while (spawned == 0 && read(out[0], &c, 1) == 1 && c != '\n') line += c;
-        const std::size_t at = line.find("http://127.0.0.1:");
-        const int port = at == std::string::npos ? 0 : std::atoi(line.c_str() + at + 17);
-        if (line.empty() || (view && port <= 0)) {
-            error = spawned != 0 ? "cannot start " + program : "the program did not start: '" + line + "'";
-        } else {
+        FILE* out = popen(command.c_str(), "r");
+        int pid = 0;
+        char line[1024] = "";
+        if (out == nullptr || std::fscanf(out, "%d\n", &pid) != 1 || !std::fgets(line, sizeof line, out)) pid = 0;
+        const char* at = std::strstr(line, "http://127.0.0.1:");
+        const int port = at != nullptr ? std::atoi(at + 17) : 0;
+        std::string error = pid <= 0 || (view && port <= 0) ? Format("%s did not start: '%s'", program.c_str(), line) : "";
+        if (error.empty()) {
             std::optional<StreamClient> client;
             if (view) client.emplace(port);
             SleepMs(1000);  // past the start and the first frames
@@ -100,11 +85,8 @@ void HostCpu(State& state, bool view) {
             state.counters["cpu_percent"] = 100.0 * (c1 - c0) / static_cast<double>(NowNs() - w0);
             if (view && client->bytes == 0) error = "the client got no frames";
         }
-        if (spawned == 0) {
-            kill(pid, SIGINT);
-            waitpid(pid, nullptr, 0);
-        }
-        close(out[0]);
+        if (pid > 0) kill(pid, SIGINT);
+        if (out != nullptr) pclose(out);
         if (!error.empty()) return state.SkipWithError(error.c_str());
         state.SetIterationTime(Seconds(8));
     }
