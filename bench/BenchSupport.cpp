@@ -97,8 +97,14 @@ static benchmark::internal::Benchmark* Register(const std::string& name, int rep
     return b->Repetitions(Quick() ? std::min(reps, std::max(2, reps / 4)) : reps);
 }
 
-void Bench(const std::string& name, int reps, std::function<void(State&)> body) {
-    Register(name, reps, std::move(body))->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
+void Bench(const std::string& name, int reps, std::function<void(State&)> once) {
+    Register(name, reps, [once](State& state) {
+        for (auto _ : state) {
+            const std::int64_t start = NowNs();
+            once(state);
+            state.SetIterationTime(static_cast<double>(NowNs() - start) / 1e9);
+        }
+    })->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
 }
 
 void Loop(const std::string& name, int reps, double seconds, std::function<void(State&)> body) {

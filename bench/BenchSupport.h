@@ -60,9 +60,9 @@ struct RunningChannel {
     KestrionUnique channel;
 };
 
-// Repeated `reps` times (fewer when quick), each repetition one iteration
-// whose time the body sets (SetIterationTime), shown in ms.
-void Bench(const std::string& name, int reps, std::function<void(State&)> body);
+// Repeated `reps` times (fewer when quick), each repetition one call of
+// `once`, its wall time shown in ms; its figures are its counters.
+void Bench(const std::string& name, int reps, std::function<void(State&)> once);
 // Repeated `reps` times, each repetition as many iterations as fill
 // `seconds`, timed by the library.
 void Loop(const std::string& name, int reps, double seconds, std::function<void(State&)> body);

@@ -83,28 +83,26 @@ void Memory(State& state) {
     setenv("KESTRION_SIM_SUITS", std::to_string(kMore).c_str(), 1);
     GyroInit();
     GyroFinish();
-    for (auto _ : state) {
-        const Heap start;
-        // The first channel also creates the process's one "KestrionMutex" object.
-        Orv_Channel* first = InitDLL();
-        const Heap afterFirst;
-        Orv_Channel* channels[kChannels];
-        for (Orv_Channel*& c : channels) c = InitDLL();
-        const Heap each = Heap() - afterFirst;
-        const Heap one = Running(1), many = Running(kMany), record = Running(kMore) - many;
-        for (Orv_Channel* c : channels) delete c;
-        delete first;
-        const Heap leak = Heap() - start;  // before the counters allocate
-        const double perRecord = double(record.Bytes()) / (kMore - kMany);
-        const double perRecordBlocks = double(record.blocks) / (kMore - kMany);
-        state.counters.insert({{"record_bytes", perRecord}, {"record_blocks", perRecordBlocks},
-                               {"channel_bytes", double(each.Bytes()) / kChannels},
-                               {"channel_blocks", double(each.blocks) / kChannels},
-                               {"first_channel_bytes", double((afterFirst - start).Bytes())},
-                               {"started_driver_bytes", double(one.Bytes()) - perRecord},
-                               {"started_driver_blocks", double(one.blocks) - perRecordBlocks},
-                               {"leaked_bytes", double(leak.Bytes())}});
-    }
+    const Heap start;
+    // The first channel also creates the process's one "KestrionMutex" object.
+    Orv_Channel* first = InitDLL();
+    const Heap afterFirst;
+    Orv_Channel* channels[kChannels];
+    for (Orv_Channel*& c : channels) c = InitDLL();
+    const Heap each = Heap() - afterFirst;
+    const Heap one = Running(1), many = Running(kMany), record = Running(kMore) - many;
+    for (Orv_Channel* c : channels) delete c;
+    delete first;
+    const Heap leak = Heap() - start;  // before the counters allocate
+    const double perRecord = double(record.Bytes()) / (kMore - kMany);
+    const double perRecordBlocks = double(record.blocks) / (kMore - kMany);
+    state.counters.insert({{"record_bytes", perRecord}, {"record_blocks", perRecordBlocks},
+                           {"channel_bytes", double(each.Bytes()) / kChannels},
+                           {"channel_blocks", double(each.blocks) / kChannels},
+                           {"first_channel_bytes", double((afterFirst - start).Bytes())},
+                           {"started_driver_bytes", double(one.Bytes()) - perRecord},
+                           {"started_driver_blocks", double(one.blocks) - perRecordBlocks},
+                           {"leaked_bytes", double(leak.Bytes())}});
 }
 
 double M(const Results& r, const char* counter) { return r.Median("Memory", counter); }

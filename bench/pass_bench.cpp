@@ -124,14 +124,10 @@ void PollingPass(State& state, int open) {
     {
         RunningChannel running(std::max(open, 1), open, true);
         SleepMs(60);  // past the first passes
-        for (auto _ : state) {
-            used = 0;
-            const std::int64_t ns0 = NowNs();
-            recording = true;
-            SleepMs(Seconds(2.0) * 1e3);
-            recording = false;
-            state.SetIterationTime(static_cast<double>(NowNs() - ns0) / 1e9);
-        }
+        used = 0;
+        recording = true;
+        SleepMs(Seconds(2.0) * 1e3);
+        recording = false;
     }  // the worker has ended: its stamps are all in
     std::vector<double> beyondNs, fixedNs, betweenNs;
     // Whole passes only: a wake-up, exactly `open` reads, the next sleep.
@@ -163,22 +159,18 @@ void PollingPass(State& state, int open) {
 void PassFloor(State& state) {
     pthread_mutex_t* mutex = DriverKindMutex(true);
     std::vector<double> cold, warm;
-    for (auto _ : state) {
-        const std::int64_t ns0 = NowNs();
-        for (int i = 0; i < static_cast<int>(Seconds(2.0) / 0.025); ++i) {
-            const timespec pause{0, 25000000};
-            realSleep(CLOCK_MONOTONIC, 0, &pause, nullptr);
-            const std::uint64_t woke = Ticks();
-            pthread_mutex_lock(mutex);
-            pthread_mutex_unlock(mutex);
-            benchmark::DoNotOptimize(NowNs());
-            cold.push_back(static_cast<double>(Ticks() - woke));
-            const std::uint64_t t0 = Ticks();
-            pthread_mutex_lock(mutex);
-            pthread_mutex_unlock(mutex);
-            warm.push_back(static_cast<double>(Ticks() - t0));
-        }
-        state.SetIterationTime(static_cast<double>(NowNs() - ns0) / 1e9);
+    for (int i = 0; i < static_cast<int>(Seconds(2.0) / 0.025); ++i) {
+        const timespec pause{0, 25000000};
+        realSleep(CLOCK_MONOTONIC, 0, &pause, nullptr);
+        const std::uint64_t woke = Ticks();
+        pthread_mutex_lock(mutex);
+        pthread_mutex_unlock(mutex);
+        benchmark::DoNotOptimize(NowNs());
+        cold.push_back(static_cast<double>(Ticks() - woke));
+        const std::uint64_t t0 = Ticks();
+        pthread_mutex_lock(mutex);
+        pthread_mutex_unlock(mutex);
+        warm.push_back(static_cast<double>(Ticks() - t0));
     }
     state.counters["cold_ns"] = Quantile(cold, 0.5) / TicksPerNs();
     state.counters["warm_ns"] = Quantile(warm, 0.5) / TicksPerNs();

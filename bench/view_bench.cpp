@@ -66,30 +66,27 @@ void HostCpu(State& state, bool view) {
     // line says the suits are read, and where the view is.
     const std::string command = "echo $$; KESTRION_SIM_SUITS=4 exec '" + program + "' " +
                                 (view ? "view --port 0" : "stream") + " --rate 40 2>/dev/null";
-    for (auto _ : state) {
-        FILE* out = popen(command.c_str(), "r");
-        int pid = 0;
-        char line[1024] = "";
-        if (out == nullptr || std::fscanf(out, "%d\n", &pid) != 1 || !std::fgets(line, sizeof line, out)) pid = 0;
-        const char* at = std::strstr(line, "http://127.0.0.1:");
-        const int port = at != nullptr ? std::atoi(at + 17) : 0;
-        std::string error = pid <= 0 || (view && port <= 0) ? Format("%s did not start: '%s'", program.c_str(), line) : "";
-        if (error.empty()) {
-            std::optional<StreamClient> client;
-            if (view) client.emplace(port);
-            SleepMs(1000);  // past the start and the first frames
-            const double c0 = ProcessCpuNs(pid);
-            const std::int64_t w0 = NowNs();
-            SleepMs(Seconds(8) * 1e3);
-            const double c1 = ProcessCpuNs(pid);
-            state.counters["cpu_percent"] = 100.0 * (c1 - c0) / static_cast<double>(NowNs() - w0);
-            if (view && client->bytes == 0) error = "the client got no frames";
-        }
-        if (pid > 0) kill(pid, SIGINT);
-        if (out != nullptr) pclose(out);
-        if (!error.empty()) return state.SkipWithError(error.c_str());
-        state.SetIterationTime(Seconds(8));
+    FILE* out = popen(command.c_str(), "r");
+    int pid = 0;
+    char line[1024] = "";
+    if (out == nullptr || std::fscanf(out, "%d\n", &pid) != 1 || !std::fgets(line, sizeof line, out)) pid = 0;
+    const char* at = std::strstr(line, "http://127.0.0.1:");
+    const int port = at != nullptr ? std::atoi(at + 17) : 0;
+    std::string error = pid <= 0 || (view && port <= 0) ? Format("%s did not start: '%s'", program.c_str(), line) : "";
+    if (error.empty()) {
+        std::optional<StreamClient> client;
+        if (view) client.emplace(port);
+        SleepMs(1000);  // past the start and the first frames
+        const double c0 = ProcessCpuNs(pid);
+        const std::int64_t w0 = NowNs();
+        SleepMs(Seconds(8) * 1e3);
+        const double c1 = ProcessCpuNs(pid);
+        state.counters["cpu_percent"] = 100.0 * (c1 - c0) / static_cast<double>(NowNs() - w0);
+        if (view && client->bytes == 0) error = "the client got no frames";
     }
+    if (pid > 0) kill(pid, SIGINT);
+    if (out != nullptr) pclose(out);
+    if (!error.empty()) state.SkipWithError(error.c_str());
 }
 
 void ViewDelay(State& state) {
@@ -110,24 +107,19 @@ void ViewDelay(State& state) {
     server.Serve({0, 1, 2, 3});
     StreamClient client(server.Port());
     SleepMs(300);
-    const long frames = static_cast<long>(Seconds(5) * kRate);
-    long index = 0;
-    for (auto _ : state) {
-        const std::int64_t start = NowNs();
-        for (long k = 0; k < frames; ++k, ++index) {
-            SleepUntilNs(start + static_cast<std::int64_t>(static_cast<double>(k) * 1e9 / kRate));
-            auto frame = std::make_shared<kxhost::ViewFrame>();
-            frame->readNs = NowNs();
-            frame->frames.resize(kSuits);
-            for (int suit = 0; suit < kSuits; ++suit) running.channel.GetData(suit, frame->frames[suit]);
-            frame->index = index;
-            frame->seconds = static_cast<double>(index) / kRate;
-            frame->suits = {0, 1, 2, 3};
-            frame->samples.assign(kSuits, index);
-            frame->agesMs.assign(kSuits, 0.0);
-            server.Publish(std::move(frame));
-        }
-        state.SetIterationTime(static_cast<double>(NowNs() - start) / 1e9);
+    const std::int64_t start = NowNs();
+    for (long k = 0; k < static_cast<long>(Seconds(5) * kRate); ++k) {
+        SleepUntilNs(start + static_cast<std::int64_t>(static_cast<double>(k) * 1e9 / kRate));
+        auto frame = std::make_shared<kxhost::ViewFrame>();
+        frame->readNs = NowNs();
+        frame->frames.resize(kSuits);
+        for (int suit = 0; suit < kSuits; ++suit) running.channel.GetData(suit, frame->frames[suit]);
+        frame->index = k;
+        frame->seconds = static_cast<double>(k) / kRate;
+        frame->suits = {0, 1, 2, 3};
+        frame->samples.assign(kSuits, k);
+        frame->agesMs.assign(kSuits, 0.0);
+        server.Publish(std::move(frame));
     }
     SleepMs(100);
     server.Stop();
