@@ -20,10 +20,13 @@ struct Receivers {
     explicit Receivers(int count) {
         for (int attempt = 0; attempt < 20 && fds.empty(); ++attempt) {
             base = 20000 + std::rand() % 2000 * 16;
-            for (int i = 0; i < count && (i == 0 || !fds.empty()); ++i) {
+            for (int i = 0; i < count; ++i) {
                 fds.push_back(socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK, 0));
                 const sockaddr_in address = Loopback(base + i);
-                if (bind(fds.back(), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) Close();
+                if (bind(fds.back(), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
+                    Close();  // and try other ports
+                    break;
+                }
             }
         }
     }

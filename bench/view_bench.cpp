@@ -69,10 +69,10 @@ void HostCpu(State& state, bool view) {
     FILE* out = popen(command.c_str(), "r");
     int pid = 0;
     char line[1024] = "";
-    if (out == nullptr || std::fscanf(out, "%d\n", &pid) != 1 || !std::fgets(line, sizeof line, out)) pid = 0;
+    const bool started = out != nullptr && std::fscanf(out, "%d\n", &pid) == 1 && std::fgets(line, sizeof line, out);
     const char* at = std::strstr(line, "http://127.0.0.1:");
     const int port = at != nullptr ? std::atoi(at + 17) : 0;
-    std::string error = pid <= 0 || (view && port <= 0) ? Format("%s did not start: '%s'", program.c_str(), line) : "";
+    std::string error = !started || (view && port <= 0) ? Format("%s did not start: '%s'", program.c_str(), line) : "";
     if (error.empty()) {
         std::optional<StreamClient> client;
         if (view) client.emplace(port);
