@@ -11,6 +11,7 @@
 //       });
 //       return true;
 //   }();
+// A figure without one returns its text alone.
 #pragma once
 
 #include "driver/Frame.h"
@@ -18,7 +19,9 @@
 #include "plugin/KestrionUnique.h"
 
 #include <benchmark/benchmark.h>
+#include <netinet/in.h>
 #include <pthread.h>
+#include <time.h>
 
 #include <cstdint>
 #include <functional>
@@ -29,9 +32,13 @@
 
 namespace kxbench {
 
-// Monotonic clock, nanoseconds.
-std::int64_t NowNs();
+using benchmark::State;
+
+// The clock's reading in nanoseconds: the monotonic clock, or a CPU clock.
+std::int64_t NowNs(clockid_t clock = CLOCK_MONOTONIC);
 void SleepMs(double ms);
+// Sleeps until the monotonic clock reads `ns`.
+void SleepUntilNs(std::int64_t ns);
 // KX_BENCH_QUICK=1 shortens every run: a smoke test, not figures to quote.
 double Seconds(double full);
 
@@ -43,6 +50,8 @@ double Quantile(std::vector<double>& values, double fraction);
 // kind, made on first use.
 pthread_mutex_t* DriverKindMutex(bool shared);
 
+sockaddr_in Loopback(int port);
+
 // `suits` suits, the first `open` of them connected, each with its first
 // sample read. With `open` 0 the driver runs and reads nothing.
 struct RunningChannel {
@@ -51,12 +60,12 @@ struct RunningChannel {
     KestrionUnique channel;
 };
 
-// Repeated `reps` times (fewer when quick), each repetition one iteration
-// whose time the body sets (SetIterationTime), shown in ms.
-void Bench(const std::string& name, int reps, std::function<void(benchmark::State&)> body);
+// Repeated `reps` times (fewer when quick), each repetition one call of
+// `once`, its wall time shown in ms; its figures are its counters.
+void Bench(const std::string& name, int reps, std::function<void(State&)> once);
 // Repeated `reps` times, each repetition as many iterations as fill
 // `seconds`, timed by the library.
-void Loop(const std::string& name, int reps, double seconds, std::function<void(benchmark::State&)> body);
+void Loop(const std::string& name, int reps, double seconds, std::function<void(State&)> body);
 
 // Every repetition of every benchmark that ran: "time" (ns per iteration)
 // and the counters, by benchmark and counter. Asking for one that did not
@@ -69,10 +78,12 @@ struct Results {
 };
 
 struct Measured {
+    Measured(std::string text, std::optional<bool> met = {}, std::string note = {})
+        : text(std::move(text)), met(met), note(std::move(note)) {}
     std::string text;
-    std::optional<bool> met = {};  // none for a figure without a target
+    std::optional<bool> met;  // none for a figure without a target
     // Why the figure misses its target, when the cause is known.
-    std::string note = {};
+    std::string note;
 };
 
 // A row of the table: figures are ordered by the number their name starts

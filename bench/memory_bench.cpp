@@ -76,46 +76,33 @@ Heap Running(int suits) {
     return running - idle;
 }
 
-void Memory(benchmark::State& state) {
+void Memory(State& state) {
     const int kMany = 64, kMore = 512, kChannels = 16;
     // The library keeps its state for the most suits it was ever started
     // with; made here once, it is not counted as the plug-in's.
     setenv("KESTRION_SIM_SUITS", std::to_string(kMore).c_str(), 1);
     GyroInit();
     GyroFinish();
-    for (auto _ : state) {
-        const Heap start;
-        // The first channel also creates the process's one "KestrionMutex" object.
-        Orv_Channel* first = InitDLL();
-        const Heap afterFirst;
-        Orv_Channel* channels[kChannels];
-        for (Orv_Channel*& c : channels) c = InitDLL();
-        const Heap each = Heap() - afterFirst;
-        const Heap one = Running(1), many = Running(kMany), record = Running(kMore) - many;
-        for (Orv_Channel* c : channels) delete c;
-        delete first;
-        const Heap leak = Heap() - start;  // before the counters allocate
-
-        const double perRecord = double(record.Bytes()) / (kMore - kMany);
-        const double perRecordBlocks = double(record.blocks) / (kMore - kMany);
-        state.counters["record_bytes"] = perRecord;
-        state.counters["record_blocks"] = perRecordBlocks;
-        state.counters["channel_bytes"] = double(each.Bytes()) / kChannels;
-        state.counters["channel_blocks"] = double(each.blocks) / kChannels;
-        state.counters["first_channel_bytes"] = double((afterFirst - start).Bytes());
-        state.counters["started_driver_bytes"] = double(one.Bytes()) - perRecord;
-        state.counters["started_driver_blocks"] = double(one.blocks) - perRecordBlocks;
-        state.counters["leaked_bytes"] = double(leak.Bytes());
-    }
-}
-
-size_t WorkerStack() {
-    pthread_attr_t attributes;
-    size_t stack = 0;
-    pthread_getattr_default_np(&attributes);
-    pthread_attr_getstacksize(&attributes, &stack);
-    pthread_attr_destroy(&attributes);
-    return stack;
+    const Heap start;
+    // The first channel also creates the process's one "KestrionMutex" object.
+    Orv_Channel* first = InitDLL();
+    const Heap afterFirst;
+    Orv_Channel* channels[kChannels];
+    for (Orv_Channel*& c : channels) c = InitDLL();
+    const Heap each = Heap() - afterFirst;
+    const Heap one = Running(1), many = Running(kMany), record = Running(kMore) - many;
+    for (Orv_Channel* c : channels) delete c;
+    delete first;
+    const Heap leak = Heap() - start;  // before the counters allocate
+    const double perRecord = double(record.Bytes()) / (kMore - kMany);
+    const double perRecordBlocks = double(record.blocks) / (kMore - kMany);
+    state.counters.insert({{"record_bytes", perRecord}, {"record_blocks", perRecordBlocks},
+                           {"channel_bytes", double(each.Bytes()) / kChannels},
+                           {"channel_blocks", double(each.blocks) / kChannels},
+                           {"first_channel_bytes", double((afterFirst - start).Bytes())},
+                           {"started_driver_bytes", double(one.Bytes()) - perRecord},
+                           {"started_driver_blocks", double(one.blocks) - perRecordBlocks},
+                           {"leaked_bytes", double(leak.Bytes())}});
 }
 
 double M(const Results& r, const char* counter) { return r.Median("Memory", counter); }
@@ -123,20 +110,25 @@ double M(const Results& r, const char* counter) { return r.Median("Memory", coun
 const bool registered = [] {
     Bench("Memory", 1, Memory);
     Figure("6. Heap per suit record (record, frame mutex, list slot)", "-", [](const Results& r) {
-        return Measured{Format("%.0f B in %.0f blocks (sizeof(SuitRecord) %zu B)", M(r, "record_bytes"),
-                               M(r, "record_blocks"), sizeof(SuitRecord))};
+        return Format("%.0f B in %.0f blocks (sizeof(SuitRecord) %zu B)", M(r, "record_bytes"), M(r, "record_blocks"),
+                      sizeof(SuitRecord));
     });
     Figure("6. Heap per channel, idle (InitDLL)", "-", [](const Results& r) {
-        return Measured{Format("%.0f B in %.0f blocks (sizeof(KestrionUnique) %zu B; first channel %.0f B)",
-                               M(r, "channel_bytes"), M(r, "channel_blocks"), sizeof(KestrionUnique),
-                               M(r, "first_channel_bytes"))};
+        return Format("%.0f B in %.0f blocks (sizeof(KestrionUnique) %zu B; first channel %.0f B)",
+                      M(r, "channel_bytes"), M(r, "channel_blocks"), sizeof(KestrionUnique),
+                      M(r, "first_channel_bytes"));
     });
     Figure("6. Heap of a started driver beyond its records", "-", [](const Results& r) {
-        return Measured{Format("%.0f B in %.0f blocks, + worker stack %zu KiB mapped", M(r, "started_driver_bytes"),
-                               M(r, "started_driver_blocks"), WorkerStack() / 1024)};
+        size_t stack = 0;
+        pthread_attr_t attributes;
+        pthread_getattr_default_np(&attributes);
+        pthread_attr_getstacksize(&attributes, &stack);
+        pthread_attr_destroy(&attributes);
+        return Format("%.0f B in %.0f blocks, + worker stack %zu KiB mapped", M(r, "started_driver_bytes"),
+                      M(r, "started_driver_blocks"), stack / 1024);
     });
     Figure("6. Heap left after Reset and delete of every channel", "-",
-           [](const Results& r) { return Measured{Format("%.0f B", M(r, "leaked_bytes"))}; });
+           [](const Results& r) { return Format("%.0f B", M(r, "leaked_bytes")); });
     return true;
 }();
 

@@ -119,22 +119,17 @@ double StampTicks() {
     return Quantile(gaps, 0.5);
 }
 
-void PollingPass(benchmark::State& state, int open) {
+void PollingPass(State& state, int open) {
     const double stampTicks = StampTicks(), ticksPerNs = TicksPerNs();
     {
         RunningChannel running(std::max(open, 1), open, true);
         SleepMs(60);  // past the first passes
-        for (auto _ : state) {
-            used = 0;
-            const std::int64_t ns0 = NowNs();
-            recording = true;
-            SleepMs(Seconds(2.0) * 1e3);
-            recording = false;
-            state.SetIterationTime(static_cast<double>(NowNs() - ns0) / 1e9);
-        }
+        used = 0;
+        recording = true;
+        SleepMs(Seconds(2.0) * 1e3);
+        recording = false;
     }  // the worker has ended: its stamps are all in
-    std::vector<double> readsNs, beyondNs, fixedNs, betweenNs;
-    double heldUp = 0;
+    std::vector<double> beyondNs, fixedNs, betweenNs;
     // Whole passes only: a wake-up, exactly `open` reads, the next sleep.
     for (std::size_t i = 0, n = used; i < n; ++i) {
         if (stamps[i].kind != kSleepOut) continue;
@@ -146,50 +141,36 @@ void PollingPass(benchmark::State& state, int open) {
             if (count > 0) between += static_cast<double>(stamps[j].ticks - stamps[j - 1].ticks) - stampTicks;
         }
         if (j >= n || stamps[j].kind != kSleepIn || count != open) continue;
-        const double pass = static_cast<double>(stamps[j].ticks - stamps[i].ticks);
-        // Waiting for "KestrionMutex" while another process's driver holds it.
-        if (pass / ticksPerNs > 1e6) ++heldUp;
-        const double beyond = pass - reads - (open + 1) * stampTicks;
-        readsNs.push_back(reads / ticksPerNs);
+        const double beyond = static_cast<double>(stamps[j].ticks - stamps[i].ticks) - reads - (open + 1) * stampTicks;
         beyondNs.push_back(beyond / ticksPerNs);
         fixedNs.push_back((beyond - between) / ticksPerNs);
-        if (open > 1) betweenNs.push_back(between / ticksPerNs / (open - 1));
+        betweenNs.push_back(between / ticksPerNs / std::max(open - 1, 1));
         i = j - 1;
     }
     if (beyondNs.empty()) return state.SkipWithError("no whole pass was stamped");
-    state.counters["passes"] = static_cast<double>(beyondNs.size());
-    state.counters["held_up"] = heldUp;
-    state.counters["reads_ns"] = Quantile(readsNs, 0.5);
-    state.counters["beyond_ns"] = Quantile(beyondNs, 0.5);
-    state.counters["fixed_ns"] = Quantile(fixedNs, 0.5);
-    if (open > 1) state.counters["between_ns"] = Quantile(betweenNs, 0.5);
+    state.counters.insert({{"passes", static_cast<double>(beyondNs.size())}, {"beyond_ns", Quantile(beyondNs, 0.5)},
+                           {"fixed_ns", Quantile(fixedNs, 0.5)}, {"between_ns", Quantile(betweenNs, 0.5)}});
 }
 
 // The floor of a pass: this thread wakes from the same 25 ms sleep, takes
 // and releases a mutex of the driver mutex's kind and reads the clock for
 // its next deadline, timed from its wake-up to its next sleep; and the same
 // lock and unlock with nothing between them (warm).
-void PassFloor(benchmark::State& state) {
+void PassFloor(State& state) {
     pthread_mutex_t* mutex = DriverKindMutex(true);
     std::vector<double> cold, warm;
-    for (auto _ : state) {
-        const std::int64_t ns0 = NowNs();
-        for (int i = 0; i < static_cast<int>(Seconds(2.0) / 0.025); ++i) {
-            const timespec pause{0, 25000000};
-            realSleep(CLOCK_MONOTONIC, 0, &pause, nullptr);
-            const std::uint64_t woke = Ticks();
-            pthread_mutex_lock(mutex);
-            pthread_mutex_unlock(mutex);
-            timespec next;
-            clock_gettime(CLOCK_MONOTONIC, &next);
-            benchmark::DoNotOptimize(next);
-            cold.push_back(static_cast<double>(Ticks() - woke));
-            const std::uint64_t t0 = Ticks();
-            pthread_mutex_lock(mutex);
-            pthread_mutex_unlock(mutex);
-            warm.push_back(static_cast<double>(Ticks() - t0));
-        }
-        state.SetIterationTime(static_cast<double>(NowNs() - ns0) / 1e9);
+    for (int i = 0; i < static_cast<int>(Seconds(2.0) / 0.025); ++i) {
+        const timespec pause{0, 25000000};
+        realSleep(CLOCK_MONOTONIC, 0, &pause, nullptr);
+        const std::uint64_t woke = Ticks();
+        pthread_mutex_lock(mutex);
+        pthread_mutex_unlock(mutex);
+        benchmark::DoNotOptimize(NowNs());
+        cold.push_back(static_cast<double>(Ticks() - woke));
+        const std::uint64_t t0 = Ticks();
+        pthread_mutex_lock(mutex);
+        pthread_mutex_unlock(mutex);
+        warm.push_back(static_cast<double>(Ticks() - t0));
     }
     state.counters["cold_ns"] = Quantile(cold, 0.5) / TicksPerNs();
     state.counters["warm_ns"] = Quantile(warm, 0.5) / TicksPerNs();
@@ -202,54 +183,47 @@ const char* const kColdPass =
     "the cost of each further suit is the slope";
 
 std::string Pass(int open) { return "PollingPass/open:" + std::to_string(open); }
+double Of(const Results& r, int open, const char* what) { return r.Median(Pass(open), what); }
 
 const bool registered = [] {
     Bench("PassFloor", 5, PassFloor);
     Figure("2. Pass floor: wake-up from a 25 ms sleep + lock + unlock", "-", [](const Results& r) {
-        return Measured{Format("%.1f us (the same lock + unlock, warm: %.0f ns)",
-                               r.Median("PassFloor", "cold_ns") / 1e3, r.Median("PassFloor", "warm_ns"))};
+        return Format("%.1f us (the same lock + unlock, warm: %.0f ns)", r.Median("PassFloor", "cold_ns") / 1e3,
+                      r.Median("PassFloor", "warm_ns"));
     });
-    Bench(Pass(0), 5, [](benchmark::State& s) { PollingPass(s, 0); });
+    for (int n : {0, 1, 8, 64, 512}) Bench(Pass(n), 5, [n](State& s) { PollingPass(s, n); });
     Figure("2. Pass, fixed cost: wake-up, driver lock + unlock", "-", [](const Results& r) {
-        const double fixed = r.Median(Pass(0), "fixed_ns");
-        return Measured{Format("%.1f us = %.1f x pass floor (no suit open)", fixed / 1e3,
-                               fixed / r.Median("PassFloor", "cold_ns"))};
+        return Format("%.1f us = %.1f x pass floor (no suit open)", Of(r, 0, "fixed_ns") / 1e3,
+                      Of(r, 0, "fixed_ns") / r.Median("PassFloor", "cold_ns"));
     });
     for (int n : {1, 8, 64, 512}) {
-        Bench(Pass(n), 5, [n](benchmark::State& s) { PollingPass(s, n); });
         Figure("2. Pass beyond GyroRead, " + Suits(n, "open suit"), "-", [n](const Results& r) {
-            const double all = r.Median(Pass(n), "beyond_ns"), heldUp = r.Max(Pass(n), "held_up");
-            const std::string split =
-                n == 1 ? ", 1 record" : Format(" + %d x %.0f ns between reads", n - 1, r.Median(Pass(n), "between_ns"));
-            std::string text =
-                Format("%.1f us = %.0f ns/suit (fixed cost %.1f us%s; GyroRead %.0f ns)", all / 1e3, all / n,
-                       r.Median(Pass(n), "fixed_ns") / 1e3, split.c_str(), r.Median(Pass(n), "reads_ns") / n);
-            if (heldUp > 0) text += Format("; %.0f passes held up by KestrionMutex", heldUp);
-            return Measured{text, std::nullopt, all / n < 200 ? "" : kColdPass};
+            const double all = Of(r, n, "beyond_ns");
+            return Measured(Format("%.1f us = %.0f ns/suit (fixed cost %.1f us + %d x %.0f ns between reads)",
+                                   all / 1e3, all / n, Of(r, n, "fixed_ns") / 1e3, n - 1, Of(r, n, "between_ns")),
+                            std::nullopt, all / n < 200 ? "" : kColdPass);
         });
     }
     Figure("2. Per suit between two reads (8 / 64 / 512 suits)", "-", [](const Results& r) {
-        const double at8 = r.Median(Pass(8), "between_ns");
-        return Measured{
-            Format("%.0f / %.0f / %.0f ns", at8, r.Median(Pass(64), "between_ns"), r.Median(Pass(512), "between_ns")),
-            std::nullopt, at8 < 200 ? "" : kColdPass};
+        const double at8 = Of(r, 8, "between_ns");
+        return Measured(Format("%.0f / %.0f / %.0f ns", at8, Of(r, 64, "between_ns"), Of(r, 512, "between_ns")),
+                        std::nullopt, at8 < 200 ? "" : kColdPass);
     });
     Figure("2. Pass cost per open suit beyond GyroRead (slope, 1 to 512 suits)", "< 200 ns/suit", [](const Results& r) {
         // Least squares: pass time beyond the reads = fixed + slope * N.
         double k = 0, sx = 0, sy = 0, sxx = 0, sxy = 0;
-        for (double n : {1, 8, 64, 512}) {
-            const double y = r.Median(Pass(int(n)), "beyond_ns");
+        for (int n : {1, 8, 64, 512}) {
+            const double y = Of(r, n, "beyond_ns");
             k += 1, sx += n, sy += y, sxx += n * n, sxy += n * y;
         }
         const double slope = (k * sxy - sx * sy) / (k * sxx - sx * sx), fixed = (sy - slope * sx) / k;
-        return Measured{
-            Format("%.0f ns/suit (least squares: %.1f us per pass + %.0f ns x N)", slope, fixed / 1e3, slope),
-            slope < 200};
+        return Measured(Format("%.0f ns/suit (least squares: %.1f us per pass + %.0f ns x N)", slope, fixed / 1e3, slope),
+                        slope < 200);
     });
     // Linear (or better): a suit costs no more when there are more of them.
     Figure("2. Linearity: per suit at 512 / at 8 suits", "linear: <= 1.25", [](const Results& r) {
-        const double growth = r.Median(Pass(512), "between_ns") / r.Median(Pass(8), "between_ns");
-        return Measured{Format("%.2f", growth), growth <= 1.25};
+        const double growth = Of(r, 512, "between_ns") / Of(r, 8, "between_ns");
+        return Measured(Format("%.2f", growth), growth <= 1.25);
     });
     return true;
 }();

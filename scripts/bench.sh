@@ -15,7 +15,7 @@ args=(-DCMAKE_BUILD_TYPE=Release -DKX_SANITIZE= -DKX_BUILD_BENCH=ON)
 # A tree made here needs no tests; an existing one keeps its choice.
 [ -f "$dir/CMakeCache.txt" ] || args+=(-DKX_BUILD_TESTS=OFF)
 cmake -S . -B "$dir" -G Ninja "${args[@]}" >/dev/null
-programs=(kx_bench_memory kx_bench_pass kx_bench kx_bench_view)
+programs=(kx_bench_memory kx_bench_pass kx_bench)
 ninja -C "$dir" "${programs[@]}" >/dev/null
 
 # "KestrionMutex" is one lock for every process of this user, so the drivers
