@@ -67,12 +67,17 @@ TEST_F(Driver, SettingsAndCopiesWaitForAReadUnderWay) {
     auto copy = std::async(std::launch::async, [&] {
         Frame f{};
         driver.GetFrame(0, f);
+        return f;
     });
     EXPECT_EQ(setting.wait_for(100ms), std::future_status::timeout) << "set while a pass was under way";
     EXPECT_EQ(copy.wait_for(0ms), std::future_status::timeout) << "copied while the read was under way";
     KestrionSim::ReleaseRead(0);
     EXPECT_EQ(setting.wait_for(5s), std::future_status::ready);
-    EXPECT_EQ(copy.wait_for(5s), std::future_status::ready);
+    ASSERT_EQ(copy.wait_for(5s), std::future_status::ready);
+    Frame f = copy.get();
+    EXPECT_TRUE(KestrionSim::FrameIsWhole(f));
+    f.rotations[17].x += 1.0f;
+    EXPECT_FALSE(KestrionSim::FrameIsWhole(f));  // a torn copy would show
 }
 
 TEST_F(Driver, StopFinishesTheLibraryOnlyOnceTheRecordsAreGone) {
