@@ -4,7 +4,7 @@
 # its target. The programs' own output goes to <build>/bench-logs/.
 #   KX_BENCH_QUICK=1   short runs, to try the programs out (not figures to quote)
 # Any arguments are passed to each program (e.g. --benchmark_filter=GetData).
-# Takes about three minutes; best run on an otherwise idle machine.
+# Takes about five minutes; best run on an otherwise idle machine.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
