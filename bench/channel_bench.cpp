@@ -180,9 +180,12 @@ void FrameAge(State& state) {
 // With `hung`, the read of suit 0 never returns.
 void Stop(State& state, bool hung) {
     RunningChannel running(8, 8, false);
-    if (!hung) SleepMs(std::uniform_real_distribution<double>(0.0, 50.0)(random));
-    else KestrionSim::HangReads(0);
-    if (hung && !KestrionSim::WaitForWaitingRead(0, 2000)) return state.SkipWithError("the read of suit 0 did not hang");
+    if (hung) {
+        KestrionSim::HangReads(0);
+        if (!KestrionSim::WaitForWaitingRead(0, 2000)) return state.SkipWithError("the read of suit 0 did not hang");
+    } else {
+        SleepMs(std::uniform_real_distribution<double>(0.0, 50.0)(random));
+    }
     const std::int64_t t0 = NowNs();
     running.channel.Reset();
     state.counters["stop_ms"] = static_cast<double>(NowNs() - t0) / 1e6;

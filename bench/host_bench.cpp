@@ -122,7 +122,6 @@ void Stream(State& state) {
     state.counters["cpu_per_tick_us"] = cpuNs / static_cast<double>(ticks) / 1e3;
 }
 
-
 constexpr int kSuits = 4;
 constexpr double kRate = 40;
 
@@ -160,8 +159,8 @@ void HostCpu(State& state, bool view) {
     const std::string program = fs::read_symlink("/proc/self/exe").parent_path() / "kestrion-host";
     // The shell prints its process id and becomes the program, whose first
     // line says the suits are read, and where the view is.
-    const std::string command = "echo $$; KESTRION_SIM_SUITS=4 exec '" + program + "' " +
-                                (view ? "view --port 0" : "stream") + " --rate 40 2>/dev/null";
+    const std::string command = Format("echo $$; KESTRION_SIM_SUITS=%d exec '%s' %s --rate %g 2>/dev/null", kSuits,
+                                       program.c_str(), view ? "view --port 0" : "stream", kRate);
     FILE* out = popen(command.c_str(), "r");
     int pid = 0;
     char line[1024] = "";
