@@ -3,7 +3,7 @@
 
 #include "driver/Frame.h"
 #include "driver/SuitInfo.h"
-#include "platform/export.h"
+#include "abi/export.h"
 
 #include <cstdint>
 

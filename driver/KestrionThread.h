@@ -12,7 +12,7 @@
 #pragma once
 
 #include "driver/Frame.h"
-#include "platform/export.h"
+#include "abi/export.h"
 #include "threading/Orv_Mutex.h"
 #include "threading/Orv_Thread.h"
 

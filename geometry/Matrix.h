@@ -4,7 +4,7 @@
 #pragma once
 
 #include "geometry/Vector.h"
-#include "platform/export.h"
+#include "abi/export.h"
 
 #include <type_traits>
 

@@ -1,7 +1,7 @@
 // A channel's feedback to the host's user interface; plug-ins only pass it on.
 #pragma once
 
-#include "platform/export.h"
+#include "abi/export.h"
 
 class KX_HOST_ENGINE_API ChannelFeedback {
 public:

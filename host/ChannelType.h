@@ -3,7 +3,7 @@
 #pragma once
 
 #include "host/OrvGuid.h"
-#include "platform/export.h"
+#include "abi/export.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -1,7 +1,7 @@
 // The part of the host engine that plug-ins call: its debug output.
 #pragma once
 
-#include "platform/export.h"
+#include "abi/export.h"
 
 #include <atomic>
 #include <cstddef>

@@ -2,7 +2,7 @@
 // end fails and so does everything after it.
 #pragma once
 
-#include "platform/export.h"
+#include "abi/export.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -3,7 +3,7 @@
 // fails and so does everything after it.
 #pragma once
 
-#include "platform/export.h"
+#include "abi/export.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -3,7 +3,7 @@
 #pragma once
 
 #include "host/ChannelType.h"
-#include "platform/export.h"
+#include "abi/export.h"
 
 #include <string>
 

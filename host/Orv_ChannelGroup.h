@@ -1,7 +1,7 @@
 // A group of channels in the host; channels only hold a pointer to theirs.
 #pragma once
 
-#include "platform/export.h"
+#include "abi/export.h"
 
 #include <string>
 

@@ -1,7 +1,7 @@
 // The host's list of library file names that channels depend on.
 #pragma once
 
-#include "platform/export.h"
+#include "abi/export.h"
 
 #include <string>
 #include <vector>

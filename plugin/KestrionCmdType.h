@@ -2,7 +2,7 @@
 // command's id, display name, and a description of its numbered children.
 #pragma once
 
-#include "platform/export.h"
+#include "abi/export.h"
 
 #include <cstdint>
 #include <string>

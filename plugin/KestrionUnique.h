@@ -8,7 +8,7 @@
 #include "driver/Frame.h"
 #include "driver/KestrionThread.h"
 #include "host/Orv_Channel.h"
-#include "platform/export.h"
+#include "abi/export.h"
 
 class KX_PLUGIN_API KestrionUnique : public Orv_Channel {
 public:

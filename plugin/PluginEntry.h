@@ -3,7 +3,7 @@
 
 #include "host/ChannelType.h"
 #include "host/Orv_Channel.h"
-#include "platform/export.h"
+#include "abi/export.h"
 
 extern "C" {
 

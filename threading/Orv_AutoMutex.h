@@ -1,7 +1,7 @@
 // Holds an Orv_Mutex from construction to destruction.
 #pragma once
 
-#include "platform/export.h"
+#include "abi/export.h"
 #include "threading/Orv_Mutex.h"
 
 class KX_PLUGIN_API Orv_AutoMutex {

@@ -1,7 +1,7 @@
 // One kernel mutex, unnamed or named, created on request.
 #pragma once
 
-#include "platform/export.h"
+#include "abi/export.h"
 
 class KX_PLUGIN_API Orv_Mutex {
 public:

@@ -1,7 +1,7 @@
 // Base class for an object that owns one worker thread.
 #pragma once
 
-#include "platform/export.h"
+#include "abi/export.h"
 
 #include <atomic>
 

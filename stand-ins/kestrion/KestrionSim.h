@@ -24,7 +24,7 @@
 
 #include "driver/Frame.h"
 #include "driver/Gyro.h"
-#include "platform/export.h"
+#include "abi/export.h"
 
 #include <cstddef>
 #include <cstdint>
