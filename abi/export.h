@@ -1,4 +1,5 @@
-// Export macros for the three shared libraries of this tree.
+// What the boundaries of the three shared libraries of this tree are made
+// of: the export macros and the calling convention of member functions.
 //
 // Each library defines its *_BUILD macro while it is compiled, so its own
 // declarations export and everyone else's import. On Linux the libraries are
@@ -33,4 +34,12 @@
 #define KX_SUIT_LIBRARY_API KX_EXPORT
 #else
 #define KX_SUIT_LIBRARY_API KX_IMPORT
+#endif
+
+// The calling convention of C++ member functions, for a host that calls a
+// constructor it resolved by name.
+#if defined(_WIN32) && defined(__i386__)
+#define KX_THISCALL __attribute__((thiscall))
+#else
+#define KX_THISCALL
 #endif

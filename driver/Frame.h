@@ -2,6 +2,7 @@
 // plug-in never looks inside; it only copies the frame whole.
 #pragma once
 
+#include "driver/Joint.h"
 #include "geometry/Vector.h"
 
 #include <cstddef>
@@ -11,10 +12,8 @@
 struct Frame {
     std::uint32_t leadWord;
     Vector position;
-    // Hips, left hip, left knee, left ankle, right hip, right knee, right
-    // ankle, chest, left collar, left shoulder, left elbow, left wrist, right
-    // collar, right shoulder, right elbow, right wrist, neck, head.
-    Vector rotations[18];
+    // Indexed by joint::Id.
+    Vector rotations[kJointCount];
     std::uint32_t tailWords[2];
 };
 

@@ -19,7 +19,6 @@ public:
     bool ReadString(std::string* text, std::size_t maxSize);
 
     bool Good() const;
-    std::size_t Remaining() const;
 
 private:
     std::string bytes_;

@@ -206,7 +206,7 @@ Source Write(const Style& style, Rest rest, int frameCount) {
     }
     const std::size_t n = src.body.size();
     std::vector<std::string>& ours = src.ours = style.ours;
-    for (int j = 0; ours.size() < std::size_t(kxhost::kJointCount); ++j) ours.push_back(OurBody()[j].name);  // own
+    for (int j = 0; ours.size() < std::size_t(kJointCount); ++j) ours.push_back(OurBody()[j].name);  // own
     // Arms lowered 45 degrees at the shoulder, and bent 50 degrees forward
     // at the elbow as well.
     auto turnBelow = [&](const std::string& top, const Mat3& r) {
@@ -273,7 +273,7 @@ TEST_P(ReplayMapping, MovesEveryBoneAsTheSourceDoes) {
     // Where a point of ours is in the source: a joint, or the middle of what
     // a foot, a hand or the head points to.
     auto at = [&](const Posed& p, int point) {
-        if (point < kxhost::kJointCount) return p.at[src.Index(src.ours[point])];
+        if (point < kJointCount) return p.at[src.Index(src.ours[point])];
         const auto& tips = style.tips[point <= kRightToe ? 0 : point <= kRightHand ? 1 : 2];
         Vec3 sum;
         for (const std::string& tip : tips)

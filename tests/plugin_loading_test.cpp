@@ -2,8 +2,8 @@
 // program does not link to the plug-in library; it resolves the entry points
 // and the channel's members by name. (The catalogue it publishes, and the
 // refusal of other libraries, are checked through kestrion-host.)
-#include "kestrion-host/PluginLibrary.h"
-#include "platform/DynamicLibrary.h"
+#include "app/channel/PluginLibrary.h"
+#include "app/platform/DynamicLibrary.h"
 #include "support/SuitLibraryTest.h"
 
 #include <gtest/gtest.h>

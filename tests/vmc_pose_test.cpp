@@ -1,7 +1,7 @@
 // Frames as VMC poses: every quaternion turned back into a matrix and
 // checked against the frame's angles as Rz·Rx·Ry, and the whole body in
 // Unity's axes checked to be ours mirrored.
-#include "kestrion-host/VmcPose.h"
+#include "app/osc/VmcPose.h"
 #include "kestrion/SuitMotion.h"
 #include "support/Kinematics.h"
 
@@ -12,8 +12,6 @@
 namespace {
 
 using namespace kxtest;
-using kxhost::kJointCount;
-using kxhost::Skeleton;
 using kxhost::ToVmc;
 
 // The rotation a quaternion (x, y, z, w) stands for, in its own axes.

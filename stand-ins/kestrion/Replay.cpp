@@ -1,6 +1,6 @@
 #include "kestrion/Replay.h"
 
-#include "kestrion-host/Skeleton.h"
+#include "driver/Skeleton.h"
 #include "kestrion/BvhReader.h"
 #include "kestrion/Rotation.h"
 
@@ -13,36 +13,55 @@
 namespace kestrion {
 namespace {
 
-constexpr int kJoints = kxhost::kJointCount;
-// Our joints, by their place in a frame.
-enum : int { kHips = 0, kLeftHip = 1, kRightHip = 4, kChest = 7, kLeftCollar = 8, kLeftShoulder = 9, kRightCollar = 12,
-             kRightShoulder = 13, kNeck = 16, kHead = 17 };
+constexpr int kJoints = kJointCount;
+using namespace joint;
 
-// How the other naming styles call our joints, in the frame's order; the
-// first style is our own skeleton's names. The chest is not looked up by
-// name: it is wherever the arms and the head branch off the spine, and
-// spine joints below it fold into it.
+// How two other naming styles call our joints; our own style is our
+// skeleton's names. The chest is not looked up by name: it is wherever the
+// arms and the head branch off the spine, and spine joints below it fold
+// into it.
 constexpr int kStyles = 3;
-const char* const kOtherStyles[kStyles - 1][kJoints] = {
-    {"Hips", "LeftUpLeg", "LeftLeg", "LeftFoot", "RightUpLeg", "RightLeg", "RightFoot", "", "LeftShoulder", "LeftArm",
-     "LeftForeArm", "LeftHand", "RightShoulder", "RightArm", "RightForeArm", "RightHand", "Neck", "Head"},
-    {"hip", "lThigh", "lShin", "lFoot", "rThigh", "rShin", "rFoot", "", "lCollar", "lShldr", "lForeArm", "lHand",
-     "rCollar", "rShldr", "rForeArm", "rHand", "neck", "head"},
+struct OtherNames {
+    Id joint;
+    const char* names[kStyles - 1];
+};
+const OtherNames kOtherStyles[] = {
+    {Hips, {"Hips", "hip"}},
+    {LeftHip, {"LeftUpLeg", "lThigh"}},
+    {LeftKnee, {"LeftLeg", "lShin"}},
+    {LeftAnkle, {"LeftFoot", "lFoot"}},
+    {RightHip, {"RightUpLeg", "rThigh"}},
+    {RightKnee, {"RightLeg", "rShin"}},
+    {RightAnkle, {"RightFoot", "rFoot"}},
+    {LeftCollar, {"LeftShoulder", "lCollar"}},
+    {LeftShoulder, {"LeftArm", "lShldr"}},
+    {LeftElbow, {"LeftForeArm", "lForeArm"}},
+    {LeftWrist, {"LeftHand", "lHand"}},
+    {RightCollar, {"RightShoulder", "rCollar"}},
+    {RightShoulder, {"RightArm", "rShldr"}},
+    {RightElbow, {"RightForeArm", "rForeArm"}},
+    {RightWrist, {"RightHand", "rHand"}},
+    {Neck, {"Neck", "neck"}},
+    {Head, {"Head", "head"}},
 };
 
 const char* NameIn(int style, int j) {
-    if (j == kChest) return "";
-    return style == 0 ? kxhost::Skeleton()[std::size_t(j)].name : kOtherStyles[style - 1][j];
+    if (j == Chest) return "";
+    if (style == 0) return Skeleton()[std::size_t(j)].name;
+    for (const OtherNames& other : kOtherStyles) {
+        if (other.joint == j) return other.names[style - 1];
+    }
+    return "";
 }
 
-bool Optional(int j) { return j == kChest || j == kLeftCollar || j == kRightCollar || j == kNeck; }
+bool Optional(int j) { return j == Chest || j == LeftCollar || j == RightCollar || j == Neck; }
 
 // The joint whose bone a joint's rotation swings: its one child, where it
 // has exactly one.
 int BoneEnd(int j) {
     int end = -1;
     for (int c = j + 1; c < kJoints; ++c) {
-        if (kxhost::Skeleton()[std::size_t(c)].parent != j) continue;
+        if (Skeleton()[std::size_t(c)].parent != j) continue;
         if (end >= 0) return -1;
         end = c;
     }
@@ -70,7 +89,7 @@ bool Usable(Vec3 v) { return Length(v) > 1e-9; }
 const BvhMotion& OurBody() {
     static const BvhMotion body = [] {
         BvhMotion b;
-        for (const kxhost::Joint& j : kxhost::Skeleton()) {
+        for (const SkeletonJoint& j : Skeleton()) {
             BvhJoint joint;
             joint.name = j.name;
             joint.parent = j.parent;
@@ -118,8 +137,8 @@ bool Map(const BvhMotion& m, std::array<int, kJoints>* source, std::string* reas
             "lShldr...";
         return false;
     }
-    if (s[kHips] < 0) {
-        *reason = std::string("no hips: no joint named ") + NameIn(best, kHips);
+    if (s[Hips] < 0) {
+        *reason = std::string("no hips: no joint named ") + NameIn(best, Hips);
         return false;
     }
     for (int j = 0; j < kJoints; ++j) {
@@ -129,15 +148,15 @@ bool Map(const BvhMotion& m, std::array<int, kJoints>* source, std::string* reas
         }
     }
     // The lowest joint above both arms and the head.
-    const int ends[3] = {s[kLeftShoulder], s[kRightShoulder], s[kHead]};
+    const int ends[3] = {s[LeftShoulder], s[RightShoulder], s[Head]};
     int chest = m.joints[std::size_t(ends[0])].parent;
     while (chest >= 0 && !(Below(m, ends[1], chest) && Below(m, ends[2], chest))) {
         chest = m.joints[std::size_t(chest)].parent;
     }
-    s[kChest] = chest == s[kHips] ? -1 : chest;
+    s[Chest] = chest == s[Hips] ? -1 : chest;
     for (int j = 1; j < kJoints; ++j) {
-        int up = kxhost::Skeleton()[std::size_t(j)].parent;
-        while (s[std::size_t(up)] < 0) up = kxhost::Skeleton()[std::size_t(up)].parent;
+        int up = Skeleton()[std::size_t(j)].parent;
+        while (s[std::size_t(up)] < 0) up = Skeleton()[std::size_t(up)].parent;
         if (s[j] >= 0 && !Below(m, s[j], s[up])) {
             *reason = "unknown skeleton: " + m.joints[std::size_t(s[j])].name + " is not below " +
                       m.joints[std::size_t(s[up])].name;
@@ -179,19 +198,19 @@ struct Aim {
 std::array<Aim, kJoints> Aims(const BvhMotion& m, const std::array<int, kJoints>& s) {
     const std::vector<Vec3> at = RestPositions(m);
     auto pos = [&](int j) { return at[std::size_t(s[j])]; };
-    auto upper = [&](int j) { return s[j] >= 0 ? pos(j) : pos(kHead); };  // the neck, or the head without one
+    auto upper = [&](int j) { return s[j] >= 0 ? pos(j) : pos(Head); };  // the neck, or the head without one
     std::array<Aim, kJoints> aims{};
     for (int j = 0; j < kJoints; ++j) {
         if (s[j] < 0) continue;
         const BvhJoint& joint = m.joints[std::size_t(s[j])];
         Aim& a = aims[j];
-        if (j == kHips) {
-            a = {pos(kLeftHip) - pos(kRightHip), (s[kChest] >= 0 ? pos(kChest) : upper(kNeck)) - pos(kHips), true};
-        } else if (j == kChest) {
-            a = {upper(kNeck) - pos(kChest), pos(kLeftShoulder) - pos(kRightShoulder), true};
+        if (j == Hips) {
+            a = {pos(LeftHip) - pos(RightHip), (s[Chest] >= 0 ? pos(Chest) : upper(Neck)) - pos(Hips), true};
+        } else if (j == Chest) {
+            a = {upper(Neck) - pos(Chest), pos(LeftShoulder) - pos(RightShoulder), true};
         } else if (BoneEnd(j) >= 0) {
             a.along = pos(BoneEnd(j)) - pos(j);
-        } else if (j == kHead) {
+        } else if (j == Head) {
             a.along = V3(joint.offset);  // a head's children may be eyes: its neck tells its line
         } else {                         // hands and feet point to the middle of their fingers or toes
             Vec3 tip;
@@ -262,7 +281,8 @@ std::shared_ptr<const Replay> Replay::FromText(const std::string& text, const st
         return nullptr;
     }
 
-    const std::array<int, kJoints> same{0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16, 17};
+    std::array<int, kJoints> same;
+    for (int j = 0; j < kJoints; ++j) same[std::size_t(j)] = j;
     const std::array<Aim, kJoints> ours = Aims(OurBody(), same), theirs = Aims(m, s);
     std::array<Mat3, kJoints> correction;
     for (int j = 0; j < kJoints; ++j) correction[j] = Correction(ours[j], theirs[j]);
@@ -280,7 +300,7 @@ std::shared_ptr<const Replay> Replay::FromText(const std::string& text, const st
         Sample& out = replay->frames_[f];
         Mat3 ourWorld[kJoints];
         for (int j = 0; j < kJoints; ++j) {
-            const int up = kxhost::Skeleton()[std::size_t(j)].parent;
+            const int up = Skeleton()[std::size_t(j)].parent;
             if (s[j] < 0) {
                 ourWorld[j] = ourWorld[up];
             } else {
@@ -296,7 +316,7 @@ std::shared_ptr<const Replay> Replay::FromText(const std::string& text, const st
             const Mat3 local = up < 0 ? ourWorld[j] : Transposed(ourWorld[up]) * ourWorld[j];
             out.rotations[j] = previous[j] = ToSuitAngles(local, previous[j]);
         }
-        const Vec3 hips = scale * at[std::size_t(s[kHips])];
+        const Vec3 hips = scale * at[std::size_t(s[Hips])];
         out.position = Vector(float(hips.x), float(hips.y), float(hips.z));
     }
     return replay;
@@ -314,8 +334,8 @@ void Replay::Pose(double seconds, const MotionSettings& s, Frame* f) const {
     f->position = Vector(sample.position.x - s.nullX, sample.position.y, sample.position.z - s.nullZ);
     for (int j = 0; j < kJoints; ++j) f->rotations[j] = sample.rotations[j];
     if (s.northDegrees != 0) {
-        const Vector& hips = sample.rotations[kHips];
-        f->rotations[kHips] = ToSuitAngles(AxisRotation(1, -s.northDegrees) * FromSuitAngles(hips), hips);
+        const Vector& hips = sample.rotations[Hips];
+        f->rotations[Hips] = ToSuitAngles(AxisRotation(1, -s.northDegrees) * FromSuitAngles(hips), hips);
     }
 }
 
@@ -323,7 +343,7 @@ void Replay::Placement(double seconds, float* x, float* z, float* headingDegrees
     const Sample& sample = At(seconds);
     *x = sample.position.x;
     *z = sample.position.z;
-    const Vec3 ahead = FromSuitAngles(sample.rotations[kHips]) * Vec3{0, 0, 1};
+    const Vec3 ahead = FromSuitAngles(sample.rotations[Hips]) * Vec3{0, 0, 1};
     *headingDegrees = float(std::atan2(ahead.x, ahead.z) * 180 / 3.14159265358979323846);
 }
 

@@ -19,7 +19,6 @@ public:
     // The same from a file's text; `name` stands for the file in messages.
     static std::shared_ptr<const Replay> FromText(const std::string& text, const std::string& name, std::string* error);
 
-    double FrameSeconds() const { return frameSeconds_; }
     std::size_t Frames() const { return frames_.size(); }
 
     // The frame that plays `seconds` after the start, looping, as the suit
@@ -32,7 +31,7 @@ public:
 private:
     struct Sample {
         Vector position;
-        Vector rotations[18];
+        Vector rotations[kJointCount];
     };
     const Sample& At(double seconds) const;
 

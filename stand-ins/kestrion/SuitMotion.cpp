@@ -1,6 +1,6 @@
 #include "kestrion/SuitMotion.h"
 
-#include "kestrion-host/Skeleton.h"
+#include "driver/Skeleton.h"
 #include "kestrion/Rotation.h"
 
 #include <algorithm>
@@ -89,16 +89,18 @@ Leg LegAt(double u, double side, double stride, double crouch) {
 
 // How far below the hips the lower of the two feet reaches, heel or toes.
 double LowestFoot(const Leg& left, const Leg& right) {
-    const auto& body = kxhost::Skeleton();
-    auto point = [&](int joint) { return Vec3{body[joint].offset[0], body[joint].offset[1], body[joint].offset[2]}; };
+    const auto& body = Skeleton();
+    auto point = [&](int j) { return Vec3{body[j].offset[0], body[j].offset[1], body[j].offset[2]}; };
     double lowest = 0;
     for (int side = 0; side < 2; ++side) {
         const Leg& leg = side == 0 ? left : right;
-        const int hip = side == 0 ? 1 : 4;
-        const Vec3 toes{body[hip + 2].endSite[0], body[hip + 2].endSite[1], body[hip + 2].endSite[2]};
+        const int hip = side == 0 ? joint::LeftHip : joint::RightHip;
+        const int knee = side == 0 ? joint::LeftKnee : joint::RightKnee;
+        const int ankleJoint = side == 0 ? joint::LeftAnkle : joint::RightAnkle;
+        const Vec3 toes{body[ankleJoint].endSite[0], body[ankleJoint].endSite[1], body[ankleJoint].endSite[2]};
         const Vec3 heel{0, toes.y, -4};
         const Mat3 thigh = FromSuitAngles(leg.hip), shin = thigh * FromSuitAngles(leg.knee);
-        const Vec3 ankle = point(hip) + thigh * point(hip + 1) + shin * point(hip + 2);
+        const Vec3 ankle = point(hip) + thigh * point(knee) + shin * point(ankleJoint);
         const Mat3 foot = shin * FromSuitAngles(leg.ankle);
         lowest = std::min({lowest, (ankle + foot * heel).y, (ankle + foot * toes).y});
     }
@@ -148,25 +150,26 @@ void ComputePose(int suit, double seconds, const MotionSettings& s, Frame* f) {
     const Vector neck = V(-1.0, 0, 0);
     const double look = 10.0 * std::sin(0.3 * seconds + suit);
 
+    using namespace joint;
     Vector* r = f->rotations;
-    r[0] = V(0, std::remainder(heading - s.northDegrees, 360.0), 0);  // hips: the heading
-    r[1] = left.hip;
-    r[2] = left.knee;
-    r[3] = left.ankle;
-    r[4] = right.hip;
-    r[5] = right.knee;
-    r[6] = right.ankle;
-    r[7] = chest;
-    r[8] = V(0, -0.15 * armL, 0);  // collars follow the arms a little
-    r[9] = V(0, -armL, -80.0);     // arms hang 10 degrees out from the sides
-    r[10] = V(0, -elbow(uL), 0);
-    r[11] = V(0, 0, -5.0);
-    r[12] = V(0, 0.15 * armR, 0);
-    r[13] = V(0, armR, 80.0);
-    r[14] = V(0, elbow(uR), 0);
-    r[15] = V(0, 0, 5.0);
-    r[16] = neck;
-    r[17] = V(-chest.x - neck.x + std::sin(2 * cycle), look - chest.y, -chest.z);
+    r[Hips] = V(0, std::remainder(heading - s.northDegrees, 360.0), 0);  // the heading
+    r[LeftHip] = left.hip;
+    r[LeftKnee] = left.knee;
+    r[LeftAnkle] = left.ankle;
+    r[RightHip] = right.hip;
+    r[RightKnee] = right.knee;
+    r[RightAnkle] = right.ankle;
+    r[Chest] = chest;
+    r[LeftCollar] = V(0, -0.15 * armL, 0);  // collars follow the arms a little
+    r[LeftShoulder] = V(0, -armL, -80.0);   // arms hang 10 degrees out from the sides
+    r[LeftElbow] = V(0, -elbow(uL), 0);
+    r[LeftWrist] = V(0, 0, -5.0);
+    r[RightCollar] = V(0, 0.15 * armR, 0);
+    r[RightShoulder] = V(0, armR, 80.0);
+    r[RightElbow] = V(0, elbow(uR), 0);
+    r[RightWrist] = V(0, 0, 5.0);
+    r[Neck] = neck;
+    r[Head] = V(-chest.x - neck.x + std::sin(2 * cycle), look - chest.y, -chest.z);
 }
 
 }  // namespace kestrion

@@ -53,5 +53,3 @@ bool OrvFileLoader::ReadString(std::string* text, std::size_t maxSize) {
 }
 
 bool OrvFileLoader::Good() const { return good_; }
-
-std::size_t OrvFileLoader::Remaining() const { return bytes_.size() - position_; }

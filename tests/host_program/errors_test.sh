@@ -112,7 +112,7 @@ if linux_only "a Windows path holds 260 characters; FIFOs and links are plain fi
 else
   # No OSC (no liblo) and no view on Windows, and --help says so.
   host --help
-  expect_in out.txt "view                        Linux only" "--help on Windows"
+  expect_in out.txt "view                        the view is Linux only" "--help on Windows"
   expect_error 2 "--osc: OSC streaming is Linux only" stream --osc 127.0.0.1:39539
   expect_error 2 "the view is Linux only" view
 fi

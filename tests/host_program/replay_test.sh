@@ -12,8 +12,10 @@ KESTRION_SIM_REPLAY=source.bvh host record replayed.bvh --rate 25 --seconds 6
 expect_exit 0 "record the replay"
 expect_in out.txt "Recording suit 0 at 25 Hz" "one suit per file"
 # Every recorded frame is one of the source's within the printed precision
-# (angles modulo 360), its next or one soon after, looping; at the file's own
-# rate, one source frame per recorded frame.
+# (angles modulo 360), its next or one after it, looping; at the file's own
+# rate, one source frame per recorded frame on average. A single step may
+# skip up to a third of the loop: the suit plays by the clock, and a busy
+# machine may hold the recorder up for a second or two.
 awk '
   function same(i,   k, d) {
     for (k = 1; k <= 57; k++) {
@@ -29,7 +31,7 @@ awk '
   file == 1 { n++; for (k = 1; k <= 57; k++) src[n, k] = $k; next }
   {
     for (s = 1; s <= n && !same((last + s - 1) % n + 1); s++) {}
-    if (s > n || (lines++ && s % n > 10)) {
+    if (s > n || (lines++ && s % n > n / 3)) {
       print "replayed frame " lines " is not the source after frame " last
       exit 1
     }

@@ -6,7 +6,7 @@
 #pragma once
 
 #include "driver/Frame.h"
-#include "kestrion-host/Skeleton.h"
+#include "driver/Skeleton.h"
 #include "kestrion/Rotation.h"
 
 #include <cmath>
@@ -74,11 +74,11 @@ enum Point { kHips, kLeftHip, kLeftKnee, kLeftAnkle, kRightHip, kRightKnee, kRig
 inline const Body& OurBody() {
     static const Body body = [] {
         Body b;
-        for (const kxhost::Joint& j : kxhost::Skeleton())
+        for (const SkeletonJoint& j : Skeleton())
             b.push_back({j.name, j.parent, {j.offset[0], j.offset[1], j.offset[2]}});
-        for (int j = 0; j < kxhost::kJointCount; ++j) {
-            const float* e = kxhost::Skeleton()[j].endSite;
-            if (kxhost::Skeleton()[j].leaf) b.push_back({b[j].name + "_End", j, {e[0], e[1], e[2]}});
+        for (int j = 0; j < kJointCount; ++j) {
+            const float* e = Skeleton()[j].endSite;
+            if (Skeleton()[j].leaf) b.push_back({b[j].name + "_End", j, {e[0], e[1], e[2]}});
         }
         return b;
     }();

@@ -1,0 +1,93 @@
+#include "app/HostProgram.h"
+
+#include "app/Failure.h"
+#include "app/channel/FrameClock.h"
+#include "app/channel/SuitSession.h"
+#include "app/platform/DynamicLibrary.h"
+#include "app/terminal/FrameTable.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+
+namespace kxhost {
+namespace {
+
+// Time for a connected suit to deliver its first frame; the driver reads
+// every 25 ms, so only a suit that did not open takes this long.
+constexpr double kFirstFrameSeconds = 3;
+
+// Three significant digits, for measured values.
+double Round(double value) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.3g", value);
+    return std::atof(text);
+}
+
+}  // namespace
+
+HostProgram::HostProgram(const HostOptions& options, bool live) : options_(options), screen_(live) {
+    screen_.RouteDebugMessages();
+}
+
+void HostProgram::LoadPlugin() {
+    const std::string path =
+        options_.plugin.empty() ? kx::ProgramDirectory() + kx::LibraryFileName("KestrionUnique") : options_.plugin;
+    std::string error;
+    if (!plugin_.Load(path, &error)) throw Failure(kExitFailure, error);
+    loadedPath_ = path;
+}
+
+long HostProgram::FramesAsked() const {
+    if (options_.seconds < 0) return -1;
+    return std::max(1L, static_cast<long>(std::ceil(options_.seconds * options_.rate)));
+}
+
+std::string HostProgram::HowLong() const {
+    return options_.seconds < 0 ? "until Ctrl-C" : "for " + Number(options_.seconds) + " s";
+}
+
+std::function<std::string(long)> HostProgram::Ticker(const char* doing) const {
+    const double rate = options_.rate;
+    return [doing, rate](long done) {
+        char text[96];
+        std::snprintf(text, sizeof text, "%s at %g Hz: %.1f s (Ctrl-C stops)", doing, rate, done / rate);
+        return std::string(text);
+    };
+}
+
+bool HostProgram::StartSuits(SuitSession& session) {
+    session.Connect(options_.suits);
+    session.Apply(options_.settings);
+    return session.WaitForFrames(kFirstFrameSeconds);
+}
+
+bool HostProgram::ReadFrames(SuitSession& session, long frames, const FrameSink& sink,
+                             const std::function<std::string(long)>& status) {
+    FrameTable table(screen_, session.Suits());
+    FrameClock clock(options_.rate);
+    std::vector<Frame> read;
+    for (long k = 0; frames < 0 || k < frames; ++k) {
+        if (!clock.WaitFor(k)) {
+            table.Finish();
+            return false;
+        }
+        session.Read(&read);
+        sink(read);
+        table.Update(k / options_.rate, read, status(k + 1));
+    }
+    table.Finish();
+    // Late frames are read at once, so a run that cannot keep up has frames
+    // whose times, k / rate, are too early: say so.
+    const double planned = frames / options_.rate, late = clock.Lateness(frames - 1);
+    if (frames > 0 && late > std::max(0.25, planned / 10)) {
+        screen_.Note("kestrion-host: fell " + Number(Round(late)) + " s behind the rate: " + std::to_string(frames) +
+                     " frames took " + Number(Round(planned + late)) + " s rather than " + Number(planned) +
+                     " s, " + Number(Round(frames / (planned + late))) + " a second rather than " +
+                     Number(options_.rate));
+    }
+    return true;
+}
+
+}  // namespace kxhost

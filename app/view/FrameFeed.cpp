@@ -1,0 +1,40 @@
+#include "app/view/FrameFeed.h"
+
+#include <algorithm>
+
+namespace kxhost {
+
+void FrameFeed::Publish(std::shared_ptr<const ViewFrame> frame) {
+    {
+        std::lock_guard<std::mutex> guard(lock_);
+        newest_ = frame->index;
+        ring_[static_cast<std::size_t>(newest_ % kKept)].swap(frame);
+    }
+    published_.notify_all();
+    // The frame it replaced is freed here, outside the lock.
+}
+
+std::vector<std::shared_ptr<const ViewFrame>> FrameFeed::Next(long seen, std::chrono::milliseconds timeout) {
+    std::vector<std::shared_ptr<const ViewFrame>> frames;
+    std::unique_lock<std::mutex> guard(lock_);
+    published_.wait_for(guard, timeout, [&] { return closed_ || newest_ > seen; });
+    if (closed_ || newest_ <= seen) return frames;
+    const long first = seen < 0 ? newest_ : std::max(seen + 1, newest_ - kKept + 1);
+    for (long index = first; index <= newest_; ++index) frames.push_back(ring_[static_cast<std::size_t>(index % kKept)]);
+    return frames;
+}
+
+void FrameFeed::Close() {
+    {
+        std::lock_guard<std::mutex> guard(lock_);
+        closed_ = true;
+    }
+    published_.notify_all();
+}
+
+bool FrameFeed::Closed() {
+    std::lock_guard<std::mutex> guard(lock_);
+    return closed_;
+}
+
+}  // namespace kxhost
