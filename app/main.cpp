@@ -4,9 +4,9 @@
 #include "app/Failure.h"
 #include "app/HostProgram.h"
 #include "app/channel/SuitSession.h"
-#include "app/recording/AtomicFile.h"
 #include "app/platform/Console.h"
 #include "app/platform/Interrupt.h"
+#include "app/recording/AtomicFile.h"
 
 #include <cstdio>
 #include <exception>

@@ -1,9 +1,9 @@
 // The suit vendor's library: every call the plug-in makes into it.
 #pragma once
 
+#include "abi/export.h"
 #include "driver/Frame.h"
 #include "driver/SuitInfo.h"
-#include "abi/export.h"
 
 #include <cstdint>
 

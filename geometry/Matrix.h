@@ -3,8 +3,8 @@
 // product of that row with the vector.
 #pragma once
 
-#include "geometry/Vector.h"
 #include "abi/export.h"
+#include "geometry/Vector.h"
 
 #include <type_traits>
 

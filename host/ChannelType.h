@@ -2,8 +2,8 @@
 // offsets, so the layout below is part of the interface.
 #pragma once
 
-#include "host/OrvGuid.h"
 #include "abi/export.h"
+#include "host/OrvGuid.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -2,8 +2,8 @@
 // the order of the virtual operations is part of the interface.
 #pragma once
 
-#include "host/ChannelType.h"
 #include "abi/export.h"
+#include "host/ChannelType.h"
 
 #include <string>
 

@@ -5,10 +5,10 @@
 // driver's worker polls the suits beside them.
 #pragma once
 
+#include "abi/export.h"
 #include "driver/Frame.h"
 #include "driver/KestrionThread.h"
 #include "host/Orv_Channel.h"
-#include "abi/export.h"
 
 class KX_PLUGIN_API KestrionUnique : public Orv_Channel {
 public:

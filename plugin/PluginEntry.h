@@ -1,9 +1,9 @@
 // The two entry points a host resolves by name after loading the plug-in.
 #pragma once
 
+#include "abi/export.h"
 #include "host/ChannelType.h"
 #include "host/Orv_Channel.h"
-#include "abi/export.h"
 
 extern "C" {
 

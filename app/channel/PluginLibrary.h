@@ -5,10 +5,10 @@
 #pragma once
 
 #include "abi/export.h"
+#include "app/platform/DynamicLibrary.h"
 #include "driver/Frame.h"
 #include "host/ChannelType.h"
 #include "host/Orv_Channel.h"
-#include "app/platform/DynamicLibrary.h"
 #include "plugin/KestrionCmdType.h"
 #include "plugin/KestrionUnique.h"
 #include "plugin/PluginEntry.h"

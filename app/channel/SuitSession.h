@@ -6,10 +6,10 @@
 // program's clean-up hook (OnAbandon): the channel cannot be reset then.
 #pragma once
 
-#include "driver/Frame.h"
-#include "app/channel/ChannelThread.h"
 #include "app/HostOptions.h"
+#include "app/channel/ChannelThread.h"
 #include "app/channel/PluginLibrary.h"
+#include "driver/Frame.h"
 
 #include <atomic>
 #include <functional>

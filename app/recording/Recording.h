@@ -3,10 +3,10 @@
 // temporary names and all get their names together at the end, or none does.
 #pragma once
 
-#include "driver/Frame.h"
 #include "app/recording/AtomicFile.h"
 #include "app/recording/BvhWriter.h"
 #include "app/recording/CsvWriter.h"
+#include "driver/Frame.h"
 
 #include <memory>
 #include <string>

@@ -3,8 +3,8 @@
 // about ten times a second; elsewhere one plain line per suit each second.
 #pragma once
 
-#include "driver/Frame.h"
 #include "app/terminal/Screen.h"
+#include "driver/Frame.h"
 
 #include <string>
 #include <vector>

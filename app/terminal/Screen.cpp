@@ -1,8 +1,8 @@
 #include "app/terminal/Screen.h"
 
-#include "host/EngineInterface.h"
 #include "app/platform/Console.h"
 #include "app/platform/Interrupt.h"
+#include "host/EngineInterface.h"
 
 #include <cerrno>
 #include <cstdio>
