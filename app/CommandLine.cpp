@@ -1,7 +1,7 @@
 #include "app/CommandLine.h"
 
-#include "app/Failure.h"
 #include "app/HostProgram.h"
+#include "app/base/Failure.h"
 #include "app/osc/OscSender.h"
 #include "app/recording/Recording.h"
 

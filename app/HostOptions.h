@@ -1,23 +1,14 @@
 // What the command line asks for, checked and ready to run.
 #pragma once
 
+#include "app/channel/SuitSettings.h"
+
 #include <string>
 #include <vector>
 
 namespace kxhost {
 
 enum class HostCommand { Info, Stream, Record, View };
-
-// A mode switch given on the command line, or left as the suit has it.
-enum class Switch { Unchanged, On, Off };
-
-struct SuitSettings {
-    bool setNull = false;
-    bool setNorth = false;
-    Switch jumping = Switch::Unchanged;
-    Switch unevenTerrain = Switch::Unchanged;
-    Switch ignoreFloor = Switch::Unchanged;
-};
 
 struct HostOptions {
     HostCommand command = HostCommand::Info;

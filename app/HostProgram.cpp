@@ -1,6 +1,6 @@
 #include "app/HostProgram.h"
 
-#include "app/Failure.h"
+#include "app/base/Failure.h"
 #include "app/channel/FrameClock.h"
 #include "app/channel/SuitSession.h"
 #include "app/platform/DynamicLibrary.h"

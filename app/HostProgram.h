@@ -4,7 +4,7 @@
 #pragma once
 
 #include "app/HostOptions.h"
-#include "app/Text.h"
+#include "app/base/Text.h"
 #include "app/channel/PluginLibrary.h"
 #include "app/terminal/Screen.h"
 

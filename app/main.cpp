@@ -1,8 +1,8 @@
 // kestrion-host: loads the suit plug-in as a host engine does and shows,
 // streams or records the suits.
 #include "app/CommandLine.h"
-#include "app/Failure.h"
 #include "app/HostProgram.h"
+#include "app/base/Failure.h"
 #include "app/channel/SuitSession.h"
 #include "app/platform/Console.h"
 #include "app/platform/Interrupt.h"

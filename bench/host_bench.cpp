@@ -13,7 +13,7 @@
 // server's hook runs once the frame's bytes are handed to the socket.
 #include "BenchSupport.h"
 
-#include "app/Failure.h"
+#include "app/base/Failure.h"
 #include "app/osc/OscSender.h"
 #include "app/view/ViewServer.h"
 

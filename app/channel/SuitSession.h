@@ -6,9 +6,9 @@
 // program's clean-up hook (OnAbandon): the channel cannot be reset then.
 #pragma once
 
-#include "app/HostOptions.h"
 #include "app/channel/ChannelThread.h"
 #include "app/channel/PluginLibrary.h"
+#include "app/channel/SuitSettings.h"
 #include "driver/Frame.h"
 
 #include <atomic>

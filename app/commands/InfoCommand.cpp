@@ -1,7 +1,7 @@
 // `kestrion-host info`: the channel type, its dependencies and its command
 // catalogue, as the plug-in gives them.
-#include "app/Failure.h"
 #include "app/HostProgram.h"
+#include "app/base/Failure.h"
 #include "host/Orv_List.h"
 
 #include <cstdio>

@@ -1,6 +1,6 @@
 // `kestrion-host record`: the suits to a file, all of it or nothing.
-#include "app/Failure.h"
 #include "app/HostProgram.h"
+#include "app/base/Failure.h"
 #include "app/channel/SuitSession.h"
 #include "app/osc/OscSender.h"
 #include "app/platform/Interrupt.h"

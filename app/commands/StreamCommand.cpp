@@ -1,7 +1,7 @@
 // `kestrion-host stream`: the suits' frames live, on the terminal and over
 // OSC, until Ctrl-C or --seconds.
-#include "app/Failure.h"
 #include "app/HostProgram.h"
+#include "app/base/Failure.h"
 #include "app/channel/SuitSession.h"
 #include "app/osc/OscSender.h"
 #include "app/platform/Interrupt.h"

@@ -1,7 +1,7 @@
 #include "app/recording/Recording.h"
 
-#include "app/Failure.h"
-#include "app/Text.h"
+#include "app/base/Failure.h"
+#include "app/base/Text.h"
 #include "app/platform/Files.h"
 
 #include <algorithm>

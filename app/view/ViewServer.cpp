@@ -1,6 +1,6 @@
 #include "app/view/ViewServer.h"
 
-#include "app/Failure.h"
+#include "app/base/Failure.h"
 #include "app/recording/Recording.h"
 #include "app/view/ViewJson.h"
 #include "app/view/ViewPage.h"

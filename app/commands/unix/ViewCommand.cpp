@@ -1,8 +1,8 @@
 // `kestrion-host view`: the suits in a browser. The program's thread reads
 // the frames, hands them to the web server and, between two frames, does
 // what the page asked for: it alone calls the channel.
-#include "app/Failure.h"
 #include "app/HostProgram.h"
+#include "app/base/Failure.h"
 #include "app/channel/SuitSession.h"
 #include "app/view/ViewControls.h"
 #include "app/view/ViewServer.h"

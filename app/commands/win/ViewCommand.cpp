@@ -1,7 +1,7 @@
 // The Windows program has no view: Debian builds its web server library
 // for Linux only.
-#include "app/Failure.h"
 #include "app/HostProgram.h"
+#include "app/base/Failure.h"
 
 namespace kxhost {
 

@@ -1,6 +1,6 @@
 #include "app/osc/OscSender.h"
 
-#include "app/Failure.h"
+#include "app/base/Failure.h"
 #include "app/osc/VmcPose.h"
 
 #include <lo/lo.h>

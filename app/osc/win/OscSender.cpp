@@ -2,7 +2,7 @@
 // OSC and says so.
 #include "app/osc/OscSender.h"
 
-#include "app/Failure.h"
+#include "app/base/Failure.h"
 
 namespace kxhost {
 

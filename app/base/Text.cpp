@@ -1,4 +1,4 @@
-#include "app/Text.h"
+#include "app/base/Text.h"
 
 #include <cstdio>
 
