@@ -139,8 +139,11 @@ int CommandLine::Parse(int argc, const char* const* argv, HostOptions* options) 
     app.get_formatter()->label("Positionals", "Arguments");
     app.require_subcommand(0, 1);
     app.fallthrough();  // --plugin also after the command
-    app.add_option("--plugin", options->plugin, "The plug-in library (default: the one beside this program)")
+    app.add_option("--plugin", options->plugin,
+                   "The plug-in library (default: the one beside this program, or in " KX_PLUGIN_FROM_PROGRAM
+                   " from its folder)")
         ->type_name("PATH");
+    app.set_version_flag("--version", "kestrion-host " KX_VERSION, "Print the version and exit");
 
     CLI::App* info = app.add_subcommand("info", "Show the channel type, its dependencies and its command catalogue");
 
@@ -180,7 +183,7 @@ int CommandLine::Parse(int argc, const char* const* argv, HostOptions* options) 
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& error) {
-        if (error.get_exit_code() == 0) return app.exit(error);  // --help
+        if (error.get_exit_code() == 0) return app.exit(error);  // --help, --version
         ReportError(error.what());
         return kExitUsage;
     }

@@ -4,6 +4,7 @@
 #include "app/channel/FrameClock.h"
 #include "app/channel/SuitSession.h"
 #include "app/platform/DynamicLibrary.h"
+#include "app/platform/Files.h"
 #include "app/terminal/FrameTable.h"
 
 #include <algorithm>
@@ -32,8 +33,18 @@ HostProgram::HostProgram(const HostOptions& options, bool live) : options_(optio
 }
 
 void HostProgram::LoadPlugin() {
-    const std::string path =
-        options_.plugin.empty() ? kx::ProgramDirectory() + kx::LibraryFileName("KestrionUnique") : options_.plugin;
+    std::string path = options_.plugin;
+    if (path.empty()) {
+        const std::string name = kx::LibraryFileName("KestrionUnique");
+        path = kx::ProgramDirectory() + name;
+        // Installed, the plug-in lies apart from the program (packaging/).
+        const std::string installed = kx::ProgramDirectory() + KX_PLUGIN_FROM_PROGRAM + name;
+        std::string unused;
+        if (kx::Examine(path, &unused) == kx::PathKind::None &&
+            kx::Examine(installed, &unused) == kx::PathKind::Other) {
+            path = installed;
+        }
+    }
     std::string error;
     if (!plugin_.Load(path, &error)) throw Failure(kExitFailure, error);
     loadedPath_ = path;

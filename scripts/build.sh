@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Configures (once) and builds one of the trees under build/:
+# Configures (once) and builds one of the trees under build/, whole or only
+# the TARGETs named after its kind:
 #   native  g++, the default
 #   asan    g++ with AddressSanitizer and UndefinedBehaviorSanitizer
 #   tsan    g++ with ThreadSanitizer
@@ -24,5 +25,5 @@ esac
 if [ ! -f "$dir/build.ninja" ]; then
   cmake -S . -B "$dir" -G Ninja "${args[@]}" >/dev/null
 fi
-ninja -C "$dir" >/dev/null
+ninja -C "$dir" "${@:2}" >/dev/null
 echo "$dir"

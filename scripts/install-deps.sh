@@ -7,9 +7,12 @@
 #   win32-build  the 32-bit Windows tree, built but not run
 #   win32        the 32-bit Windows tree and its tests under 32-bit Wine
 #   win64        the 64-bit Windows tree and its tests under 64-bit Wine
+#   package      the packaging tools (scripts/package.sh also asks for the
+#                sets of the trees it builds: try and win32-build)
+#   package-test what the packages' test unpacks and checks them with
 set -euo pipefail
 
-[ $# -gt 0 ] || { echo "usage: $0 SET... (native, try, bench, win32-build, win32, win64)" >&2; exit 2; }
+[ $# -gt 0 ] || { echo "usage: $0 SET... (native, try, bench, win32-build, win32, win64, package, package-test)" >&2; exit 2; }
 
 packages=()
 for set in "$@"; do
@@ -25,7 +28,10 @@ for set in "$@"; do
     win32) packages+=(cmake ninja-build g++-mingw-w64-i686-posix googletest libcli11-dev assimp-utils wine wine32:i386) ;;
     # Only the 64-bit loader: Debian's wine package would want 32-bit Wine.
     win64) packages+=(cmake ninja-build g++-mingw-w64-x86-64-posix googletest libcli11-dev assimp-utils wine64) ;;
-    *) echo "unknown package set '$set' (native, try, bench, win32-build, win32, win64)" >&2; exit 2 ;;
+    # dpkg-dev: dpkg-shlibdeps, for the package's dependencies.
+    package) packages+=(dpkg-dev help2man zip) ;;
+    package-test) packages+=(unzip lintian) ;;
+    *) echo "unknown package set '$set' (native, try, bench, win32-build, win32, win64, package, package-test)" >&2; exit 2 ;;
   esac
 done
 

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The test command: installs what is missing, builds every build and runs
 # every test in each (native, AddressSanitizer, ThreadSanitizer, and the
-# Windows builds under Wine). Fails when any test fails.
+# Windows builds under Wine), then makes and checks the packages from the
+# native and 32-bit trees. Fails when any test fails.
 # KX_WINDOWS_TESTS picks the Windows build whose tests run (see
 # scripts/windows-tests.sh): auto (the default), win32, win64 or both. The
 # shipped 32-bit tree is always built and its export table checked.
@@ -9,7 +10,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 source scripts/windows-tests.sh
-sets=(native)
+sets=(native package package-test)
 for kind in "${windows_builds[@]}"; do
   if [[ " ${windows_tests[*]} " == *" $kind "* ]]; then
     sets+=("$kind")
@@ -46,6 +47,13 @@ for kind in "${builds[@]}"; do
   esac
 done
 
+echo "== packages: making them twice and checking them"
+start=$SECONDS
+packages="passed"
+bash tests/packages/package_test.sh || { packages="FAILED"; status=1; }
+[ -z "$win32_not_run" ] || packages+=" (the zip's try/kestrion-host.exe not run: no 32-bit Wine)"
+echo "   (in $((SECONDS - start)) s)"
+
 echo "== test counts (GoogleTest cases) per build"
 count() {  # sums "[  TAG ] N" lines of a CTest log
   { grep -hoE "^\[  $1 *\] [0-9]+" "$2" || true; } | awk '{s+=$NF} END {print s+0}'
@@ -65,6 +73,7 @@ for kind in "${builds[@]}"; do
   echo "$kind: $(count PASSED "$log") passed, $(count SKIPPED "$log") skipped, $(count FAILED "$log") failed;" \
        "end-to-end scripts: $scripts passed; CTest: $passed of $programs passed"
 done
+echo "packages (the zip and the .deb, tests/packages/package_test.sh): $packages"
 for kind in "${windows_tests[@]}"; do
   case "$kind" in
     win32) echo "Windows tests ran in: win32 (32-bit, i686-w64-mingw32, under 32-bit Wine)" ;;

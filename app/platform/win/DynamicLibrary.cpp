@@ -57,8 +57,13 @@ bool DynamicLibrary::Open(const std::string& path, std::string* error) {
     const std::string file = path.find_first_of("/\\:") == std::string::npos ? ".\\" + path : path;
     if (!Whole(file, error)) return false;
     // Dependencies are looked for beside the library, as a host's own
-    // plug-in folder would be.
-    HMODULE module = LoadLibraryExA(file.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+    // plug-in folder would be, then beside the program, where a host keeps
+    // the libraries it shares (the zip's try/ folder), then in the system's.
+    char full[MAX_PATH];
+    const DWORD length = GetFullPathNameA(file.c_str(), sizeof full, full, nullptr);
+    HMODULE module = length > 0 && length < sizeof full
+                         ? LoadLibraryExA(full, nullptr, LOAD_LIBRARY_SEARCH_DLL_LOAD_DIR | LOAD_LIBRARY_SEARCH_DEFAULT_DIRS)
+                         : nullptr;
     if (module == nullptr) {
         *error = SystemMessage(GetLastError());
         return false;
