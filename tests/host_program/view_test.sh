@@ -87,7 +87,7 @@ done <<'EOF'
 404 "$base/etc/passwd"
 413 "${from_page[@]}" --data-binary @big.txt "$null"
 415 "${from_page[@]}" -F suit=0 "$null"
-400 "${from_page[@]}" "$null"
+411 "${from_page[@]}" "$null"
 409 "${from_page[@]}" -d "" "$base/api/record/stop"
 EOF
 for request in suit={,1,3,-1,00,abc,"0&suit=2"}@set-null "suit=0&mode="{,maybe,ON,1}@jumping \
