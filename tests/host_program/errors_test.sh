@@ -99,6 +99,8 @@ if linux_only "a Windows path holds 260 characters; FIFOs and links are plain fi
   ln -s nowhere dangling.csv
   expect_error 1 "fifo.bvh exists; add --force" record fifo.bvh --suits 0 --seconds 0.2
   expect_error 1 "dangling.csv exists; add --force" record dangling.csv --seconds 2
+  # Nor is a plug-in that is not a plain file opened.
+  expect_error 1 "cannot load the plug-in fifo.bvh: it is a FIFO" --plugin fifo.bvh info
   # Temporary files are made anew: a link planted under the name a run
   # would once have used leads nowhere.
   echo "keep me" >victim

@@ -2,10 +2,11 @@
 # What happens during a run. Ctrl-C (SIGINT; under Wine it becomes the
 # console's Ctrl-C event): a recording leaves no file and exits 130; a stream
 # ends cleanly with 0; both reset the channel first. The other signals that
-# end a run do the same, and say which they were. A file that appears under
-# a recording's name while it records is kept, and the recording is not
-# written; with --force, the files it would replace stay. A suit library read
-# that hangs ends the run at once.
+# end a run do the same, and say which they were; a second signal of any
+# kind ends it at once. A file that appears under a recording's name while
+# it records is kept, and the recording is not written; with --force, the
+# files it would replace stay. A suit library read that hangs ends the run
+# at once.
 source "$(dirname "$0")/lib.sh"
 shm=/dev/shm/kx-mutex.$(id -u).KestrionMutex
 
@@ -29,6 +30,17 @@ start stream
 wait_for "^Streaming suits 0 and 1 at 40 Hz until Ctrl-C" && wait_for "^1.00 s  suit 1"
 stop Stream
 own_errors >/dev/null && fail "stream interrupted: error '$(own_errors)'"
+
+# A second signal, of another kind, ends the run the system's way at once,
+# without the clean ending. Both are held while the program is stopped, so
+# that they come together.
+if linux_only "Wine turns only SIGINT into a console event"; then
+  start stream
+  wait_for "^Streaming suits 0 and 1" && kill -STOP "$pid" && kill -INT "$pid" && kill -TERM "$pid" && kill -CONT "$pid"
+  ended
+  [ "$status" -eq 130 ] || [ "$status" -eq 143 ] || fail "SIGINT and SIGTERM: exit code $status, not death by one"
+  grep -q "stopped by" out.txt && fail "SIGINT and SIGTERM: the run ended cleanly after both"
+fi
 
 start record walk.bvh --seconds 3
 wait_for "^Recording suits 0 and 1" && echo "not yours" >walk-suit1.bvh
