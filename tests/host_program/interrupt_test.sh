@@ -60,6 +60,31 @@ rmdir force-suit1.bvh
 rm -f force-suit0.bvh
 expect_no_files "--force, and a folder appeared while recording"
 
+# Only the file a run wrote becomes its recording: a temporary file swapped
+# for a link or another file, or removed, or its folder renamed, fails the
+# run; nothing of the run's is left, and nothing of the other's is touched.
+if linux_only "Windows keeps others from renaming a file open for writing"; then
+  echo "keep me" >victim
+  while IFS='|' read -r file swap left; do
+    mkdir sub
+    start record "$file" --seconds 2
+    wait_for "^Recording suits 0 and 1" && eval "$swap"
+    ended
+    expect_one_line_error 1 "cannot write ${file%.*}.*: its (temporary file .* was replaced or removed|folder was moved)" "$swap"
+    [ "$(cat victim)" = "keep me" ] || fail "$swap: the file linked to changed"
+    rm -f $left
+    [ -z "$(find sub moved -mindepth 1 2>/dev/null)" ] || fail "$swap: left $(find sub moved -mindepth 1)"
+    rm -rf sub moved
+    expect_no_files "$swap" "victim"
+  done <<'EOF'
+walk.csv|ln -s victim link && mv -f link walk.csv.*.part|walk.csv.*.part
+walk.csv|echo other >new && mv -f new walk.csv.*.part|walk.csv.*.part
+walk.csv|rm walk.csv.*.part|
+sub/walk.bvh|mv sub moved|
+EOF
+  rm victim
+fi
+
 # A read that never returns, in each of the simulator's ways, on its 10th
 # read: the suit named, no file left, the end within a few seconds of the
 # recording's start (the bound on a read is half a second).
