@@ -46,6 +46,7 @@ done <<'EOF'
 2|--rate 1e-300 and --seconds 5 make less than one frame||host record tiny.bvh --rate 1e-300
 2|--jumping: must be on or off||host stream --jumping yes
 2|ends in .bvh or .csv||host record walk.txt
+2|a recording needs a name before its ending: 'sub/.BVH'||host record sub/.BVH
 2|FILE is required||host record
 2|--osc: ||host stream --osc 127.0.0.1
 2|--osc: ||host stream --osc 127.0.0.1:0

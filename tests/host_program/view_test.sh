@@ -87,6 +87,7 @@ done <<'EOF'
 404 "$base/etc/passwd"
 413 "${from_page[@]}" --data-binary @big.txt "$null"
 415 "${from_page[@]}" -F suit=0 "$null"
+415 "${from_page[@]}" -H "Content-Type: application/x-www-form-urlencodedXX" -d suit=0 "$null"
 411 "${from_page[@]}" "$null"
 409 "${from_page[@]}" -d "" "$base/api/record/stop"
 EOF
