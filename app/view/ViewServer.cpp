@@ -35,7 +35,7 @@ constexpr auto kGrace = std::chrono::milliseconds(300);
 WebServer::Limits ViewLimits() {
     WebServer::Limits limits;
     limits.connections = 256;
-    limits.connectionMemory = 32 * 1024;  // about 16 KB of headers
+    limits.connectionMemory = 20 * 1024;  // about 18 KB of headers
     limits.request = std::chrono::seconds(5);
     limits.idleSeconds = 2;
     return limits;
