@@ -33,10 +33,10 @@ if mode == "flood":
     except OSError:
         print("closed")
 elif mode == "hold":
-    idle = [connect() for _ in range(int(sys.argv[3]))]
     trickling = [connect() for _ in range(int(sys.argv[4]))]
     for s in trickling:
         s.sendall(start)
+    idle = [connect() for _ in range(int(sys.argv[3]))]
     print("ready", flush=True)
     while True:
         time.sleep(0.5)
