@@ -20,9 +20,13 @@ namespace {
 constexpr int kSendBuffer = 64 * 1024;
 constexpr int kTickMs = 100;
 
-const char kBusy[] =
-    "HTTP/1.1 503 Service Unavailable\r\nContent-Type: text/plain; charset=utf-8\r\nContent-Length: 41\r\n"
-    "Connection: close\r\n\r\ntoo many connections open; try again soon\n";
+const std::string& BusyAnswer() {
+    static const std::string text = "too many connections open; try again soon\n";
+    static const std::string answer =
+        "HTTP/1.1 503 Service Unavailable\r\nContent-Type: text/plain; charset=utf-8\r\nContent-Length: " +
+        std::to_string(text.size()) + "\r\nConnection: close\r\n\r\n" + text;
+    return answer;
+}
 
 }  // namespace
 
@@ -150,7 +154,7 @@ void WebServer::Accept() {
             char ignored[4096];
             while (recv(fd, ignored, sizeof ignored, MSG_DONTWAIT) > 0) {
             }
-            (void)!send(fd, kBusy, sizeof kBusy - 1, MSG_DONTWAIT | MSG_NOSIGNAL);
+            (void)!send(fd, BusyAnswer().data(), BusyAnswer().size(), MSG_DONTWAIT | MSG_NOSIGNAL);
             shutdown(fd, SHUT_WR);
             close(fd);
             continue;
