@@ -217,7 +217,8 @@ ViewAnswer ViewServer::Impl::Admit(Exchange& exchange, const std::string& path, 
         return {405, control ? "controls take POST" : "only GET here"};
     }
     if (!control) return {200, ""};
-    if (HeaderCount(connection, "Origin") != 1 || Header(connection, "Origin") != "http://" + Header(connection, "Host")) {
+    if (HeaderCount(connection, "Origin") != 1 ||
+        Header(connection, "Origin") != "http://" + Header(connection, "Host")) {
         return {403, "controls are taken only from this server's own page"};
     }
     const std::string type = Header(connection, "Content-Type");
@@ -238,7 +239,8 @@ ViewAnswer ViewServer::Impl::Admit(Exchange& exchange, const std::string& path, 
 
 MHD_Result ViewServer::Impl::Get(MHD_Connection* connection, const std::string& path) {
     for (std::size_t i = 0; i < kViewPageCount; ++i) {
-        if (path == kViewPage[i].path) return SendFile(connection, kViewPage[i].data, kViewPage[i].size, kViewPage[i].type);
+        const ViewPageFile& file = kViewPage[i];
+        if (path == file.path) return SendFile(connection, file.data, file.size, file.type);
     }
     if (path == "/three/three.min.js") return SendFile(connection, three.data(), three.size(), "text/javascript");
     if (path == "/three/OrbitControls.js") {

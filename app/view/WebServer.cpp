@@ -152,7 +152,7 @@ void WebServer::Accept() {
             // What the client sent so far is read first: unread data would
             // turn the close into a reset that loses the answer.
             char ignored[4096];
-            while (recv(fd, ignored, sizeof ignored, MSG_DONTWAIT) > 0) {
+            for (int i = 0; i < 8 && recv(fd, ignored, sizeof ignored, MSG_DONTWAIT) > 0; ++i) {
             }
             (void)!send(fd, BusyAnswer().data(), BusyAnswer().size(), MSG_DONTWAIT | MSG_NOSIGNAL);
             shutdown(fd, SHUT_WR);
@@ -199,27 +199,28 @@ void WebServer::OnConnection(void* self, MHD_Connection* connection, void** sock
     }
 }
 
+WebServer::Connection* WebServer::Of(MHD_Connection* connection) {
+    const MHD_ConnectionInfo* info = MHD_get_connection_info(connection, MHD_CONNECTION_INFO_SOCKET_CONTEXT);
+    return info != nullptr ? static_cast<Connection*>(info->socket_context) : nullptr;
+}
+
 void WebServer::OnCompleted(void* self, MHD_Connection* connection, void** state, MHD_RequestTerminationCode) {
     auto& server = *static_cast<WebServer*>(self);
     server.callbacks_.ended(*state);
     *state = nullptr;
-    const MHD_ConnectionInfo* info = MHD_get_connection_info(connection, MHD_CONNECTION_INFO_SOCKET_CONTEXT);
-    if (info != nullptr && info->socket_context != nullptr) {
-        auto* c = static_cast<Connection*>(info->socket_context);
+    if (Connection* c = Of(connection)) {
         c->timed = true;
         c->deadline = Clock::now() + server.limits_.request;
     }
 }
 
 void WebServer::Arrived(MHD_Connection* connection) {
-    const MHD_ConnectionInfo* info = MHD_get_connection_info(connection, MHD_CONNECTION_INFO_SOCKET_CONTEXT);
-    if (info != nullptr && info->socket_context != nullptr) static_cast<Connection*>(info->socket_context)->timed = false;
+    if (Connection* c = Of(connection)) c->timed = false;
 }
 
 std::string WebServer::LocalAddress(MHD_Connection* connection) {
-    const MHD_ConnectionInfo* info = MHD_get_connection_info(connection, MHD_CONNECTION_INFO_SOCKET_CONTEXT);
-    return info != nullptr && info->socket_context != nullptr ? static_cast<Connection*>(info->socket_context)->local
-                                                               : std::string();
+    const Connection* c = Of(connection);
+    return c != nullptr ? c->local : std::string();
 }
 
 }  // namespace kxhost

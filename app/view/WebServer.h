@@ -64,6 +64,8 @@ private:
     using Clock = std::chrono::steady_clock;
     struct Connection;
 
+    // What this server keeps of `connection`; null before it started.
+    static Connection* Of(MHD_Connection* connection);
     static void OnConnection(void* self, MHD_Connection* connection, void** socketContext,
                              MHD_ConnectionNotificationCode code);
     static void OnCompleted(void* self, MHD_Connection* connection, void** state,

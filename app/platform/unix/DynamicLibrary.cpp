@@ -28,7 +28,9 @@ bool Whole(const std::string& path, std::string* error) {
     struct stat st {};
     if (fstat(fd, &st) == 0 && !S_ISREG(st.st_mode)) {
         close(fd);
-        *error = S_ISDIR(st.st_mode) ? "it is a folder" : S_ISFIFO(st.st_mode) ? "it is a FIFO, not a file" : "it is not a plain file";
+        *error = S_ISDIR(st.st_mode)    ? "it is a folder"
+                 : S_ISFIFO(st.st_mode) ? "it is a FIFO, not a file"
+                                        : "it is not a plain file";
         return false;
     }
     ElfW(Ehdr) header{};

@@ -11,7 +11,9 @@
 namespace kx {
 namespace {
 
-FileId IdOf(const struct stat& st) { return {static_cast<unsigned long long>(st.st_dev), static_cast<unsigned long long>(st.st_ino)}; }
+FileId IdOf(const struct stat& st) {
+    return {static_cast<unsigned long long>(st.st_dev), static_cast<unsigned long long>(st.st_ino)};
+}
 
 bool operator==(const FileId& a, const FileId& b) { return a.device == b.device && a.file == b.file; }
 
