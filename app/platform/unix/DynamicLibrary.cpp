@@ -19,8 +19,8 @@ bool ReadAt(int fd, void* buffer, std::size_t size, off_t offset) {
 }
 
 // Whether `path` is a plain file and every part of the ELF file that the
-// loader maps or reads lies within it. Files that are not ELF of this class are left to dlopen,
-// which refuses them without touching them.
+// loader maps or reads lies within it. Files that are not ELF of this class
+// are left to dlopen, which refuses them without touching them.
 bool Whole(const std::string& path, std::string* error) {
     // Not blocking: a FIFO would wait here for a writer.
     const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
