@@ -102,6 +102,9 @@ if linux_only "a Windows path holds 260 characters; FIFOs and links are plain fi
   expect_error 1 "dangling.csv exists; add --force" record dangling.csv --seconds 2
   # Nor is a plug-in that is not a plain file opened.
   expect_error 1 "cannot load the plug-in fifo.bvh: it is a FIFO" --plugin fifo.bvh info
+  # One OSC destination, however it is written, is one.
+  expect_error 2 "--osc: \[::ffff:127.0.0.1\]:39539 is given twice" stream --seconds 1 --osc 127.0.0.1:39539 \
+    --osc "[::ffff:127.0.0.1]:39539"
   # Temporary files are made anew: a link planted under the name a run
   # would once have used leads nowhere.
   echo "keep me" >victim
