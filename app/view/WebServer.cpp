@@ -4,6 +4,8 @@
 
 #include <arpa/inet.h>
 #include <netdb.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <sys/epoll.h>
 #include <sys/eventfd.h>
 #include <sys/socket.h>
@@ -127,6 +129,9 @@ void WebServer::Loop() {
         }
         MHD_run(daemon_);
         callbacks_.tick();
+        // The library takes up the connections the tick resumed only in its
+        // next run: without this one, a frame would wait for the next wake.
+        MHD_run(daemon_);
         CloseLate();
         if (stopping_ && end == Clock::time_point::max()) {
             // New clients are refused by the system from now on.
@@ -159,6 +164,9 @@ void WebServer::Accept() {
             close(fd);
             continue;
         }
+        // Each frame leaves at once, not held back to fill a packet.
+        const int yes = 1;
+        setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &yes, sizeof yes);
         MHD_add_connection(daemon_, fd, reinterpret_cast<sockaddr*>(&peer), length);  // closes it on failure
     }
 }
