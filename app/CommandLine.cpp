@@ -3,6 +3,7 @@
 #include "app/HostProgram.h"
 #include "app/base/Failure.h"
 #include "app/osc/OscSender.h"
+#include "app/platform/Files.h"
 #include "app/recording/Recording.h"
 
 #include <CLI/CLI.hpp>
@@ -158,9 +159,14 @@ int CommandLine::Parse(int argc, const char* const* argv, HostOptions* options) 
         ->type_name("")
         ->check(CLI::Validator(
             [](std::string& text) -> std::string {
-                return Recording::FormatOf(text) == Recording::Format::None
-                           ? "a recording ends in .bvh or .csv: '" + text + "'"
-                           : "";
+                if (Recording::FormatOf(text) == Recording::Format::None) {
+                    return "a recording ends in .bvh or .csv: '" + text + "'";
+                }
+                // ".bvh" alone would make the files "-suit0.bvh", ...
+                if (text.size() - kx::NameStart(text) == 4) {
+                    return "a recording needs a name before its ending: '" + text + "'";
+                }
+                return "";
             },
             "", "recording"));
     AddSuitOptions(record, options, &switches, "Record S seconds (default 5)");

@@ -68,6 +68,10 @@ std::function<std::string(long)> HostProgram::Ticker(const char* doing) const {
     };
 }
 
+void HostProgram::NoteOscFailure(const std::vector<std::string>& failures) {
+    for (const std::string& failure : failures) screen_.Note("kestrion-host: " + failure);
+}
+
 bool HostProgram::StartSuits(SuitSession& session) {
     session.Connect(options_.suits);
     session.Apply(options_.settings);

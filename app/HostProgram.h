@@ -44,6 +44,8 @@ private:
     long FramesAsked() const;
     std::string HowLong() const;
     std::function<std::string(long)> Ticker(const char* doing) const;
+    // Says on standard error what OscSender::Send reported, if anything.
+    void NoteOscFailure(const std::vector<std::string>& failures);
 
     const HostOptions options_;
     Screen screen_;  // before the plug-in: the channel's last messages come here

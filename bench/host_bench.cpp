@@ -17,7 +17,8 @@
 #include "app/osc/OscSender.h"
 #include "app/view/ViewServer.h"
 
-#include <httplib.h>
+#include <netinet/in.h>
+#include <poll.h>
 #include <signal.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -131,11 +132,28 @@ struct StreamClient {
     // `received`, if given, sees the stream's text as it arrives.
     explicit StreamClient(int port, std::function<void(const char*, std::size_t)> received = nullptr)
         : thread([this, port, received] {
-              httplib::Client("127.0.0.1", port).Get("/events", [this, &received](const char* data, std::size_t n) {
-                  bytes += static_cast<long>(n);
-                  if (received) received(data, n);
-                  return !stop;
-              });
+              // Plain HTTP over a socket: the headers and chunk sizes that
+              // come with the events count as bytes received too.
+              const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+              sockaddr_in server{};
+              server.sin_family = AF_INET;
+              server.sin_port = htons(static_cast<std::uint16_t>(port));
+              server.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+              const std::string request =
+                  "GET /events HTTP/1.1\r\nHost: 127.0.0.1:" + std::to_string(port) + "\r\n\r\n";
+              if (connect(fd, reinterpret_cast<sockaddr*>(&server), sizeof server) == 0 &&
+                  send(fd, request.data(), request.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(request.size())) {
+                  char data[16384];
+                  pollfd readable{fd, POLLIN, 0};
+                  while (!stop) {
+                      if (poll(&readable, 1, 100) <= 0) continue;
+                      const ssize_t n = recv(fd, data, sizeof data, 0);
+                      if (n <= 0) break;
+                      bytes += n;
+                      if (received) received(data, static_cast<std::size_t>(n));
+                  }
+              }
+              close(fd);
           }) {}
     ~StreamClient() {
         stop = true;

@@ -18,12 +18,13 @@ packages=()
 for set in "$@"; do
   case "$set" in
     # liblo-tools: the tests' independent OSC receiver; pkg-config,
-    # libcpp-httplib-dev and libjs-three: the view; curl and chromium: its tests.
+    # libmicrohttpd-dev and libjs-three: the view; curl, python3 and
+    # chromium: its tests.
     native | try)
       packages+=(cmake ninja-build g++ googletest libbenchmark-dev libcli11-dev liblo-dev assimp-utils
-                 pkg-config libcpp-httplib-dev libjs-three)
-      [ "$set" = try ] || packages+=(liblo-tools curl chromium) ;;
-    bench) packages+=(cmake ninja-build g++ libbenchmark-dev libcli11-dev liblo-dev pkg-config libcpp-httplib-dev libjs-three) ;;
+                 pkg-config libmicrohttpd-dev libjs-three)
+      [ "$set" = try ] || packages+=(liblo-tools curl python3 chromium) ;;
+    bench) packages+=(cmake ninja-build g++ libbenchmark-dev libcli11-dev liblo-dev pkg-config libmicrohttpd-dev libjs-three) ;;
     win32-build) packages+=(cmake ninja-build g++-mingw-w64-i686-posix googletest libcli11-dev) ;;
     win32) packages+=(cmake ninja-build g++-mingw-w64-i686-posix googletest libcli11-dev assimp-utils wine wine32:i386) ;;
     # Only the 64-bit loader: Debian's wine package would want 32-bit Wine.

@@ -32,9 +32,9 @@ int HostProgram::Record() {
     if (!osc.Description().empty()) screen_.Print(osc.Description());
     const ProgressBar bar(frames / rate, 30);
     const bool complete = ReadFrames(
-        session, frames, [&recording, &osc](const std::vector<Frame>& read) {
+        session, frames, [this, &recording, &osc](const std::vector<Frame>& read) {
             recording.Add(read);
-            osc.Send(read);
+            NoteOscFailure(osc.Send(read));
         },
         [&bar, rate](long done) { return "recording " + bar.Text(done / rate); });
     if (!complete) throw interrupted();

@@ -16,7 +16,8 @@ int HostProgram::Stream() {
     screen_.Print("Streaming " + SuitList(session.Suits()) + " at " + Number(options_.rate) + " Hz " + HowLong());
     if (!osc.Description().empty()) screen_.Print(osc.Description());
     const bool complete = ReadFrames(
-        session, FramesAsked(), [&osc](const std::vector<Frame>& read) { osc.Send(read); }, Ticker("streaming"));
+        session, FramesAsked(), [this, &osc](const std::vector<Frame>& read) { NoteOscFailure(osc.Send(read)); },
+        Ticker("streaming"));
     screen_.Print(complete ? std::string("Stream ended") : std::string("Stream stopped by ") + kx::InterruptName());
     return kExitOk;
 }

@@ -23,7 +23,8 @@ public:
 
     // `destinations`: values checked as above. `suits`: the suit index of
     // each frame Send gets. Throws Failure (kExitUsage) when a suit's port
-    // would pass 65535 or two suits would meet at one address.
+    // would pass 65535 or two suits would meet at one address (an
+    // IPv4-mapped IPv6 address is the IPv4 address).
     OscSender(const std::vector<std::string>& destinations, const std::vector<int>& suits, double rate);
     ~OscSender();
     OscSender(const OscSender&) = delete;
@@ -31,7 +32,8 @@ public:
 
     // One call per frame read, at the read rate. Never waits: a packet that
     // the system does not take at once is dropped, never queued or retried.
-    void Send(const std::vector<Frame>& frames);
+    // Returns the first failure to each destination, once.
+    std::vector<std::string> Send(const std::vector<Frame>& frames);
     // "Sending suit 0 to 127.0.0.1:39539, ...", or "" without destinations.
     std::string Description() const;
 

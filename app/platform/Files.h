@@ -25,10 +25,6 @@ enum class PathKind { None, Folder, Other, Unknown };
 // long, a path through a file, a missing folder).
 PathKind Examine(const std::string& path, std::string* error);
 
-// Creates `path` for writing, only when nothing is under that name, not
-// even a symbolic link; null with errno (EEXIST when the name is taken).
-std::FILE* CreateNew(const std::string& path);
-
 // Keeps the file `path` also under the name `aside` (a hard link); where
 // the file system has no links, moves it there. TargetExists when `aside`
 // is taken.

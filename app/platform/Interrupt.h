@@ -5,10 +5,10 @@
 
 namespace kx {
 
-// From now on the first such request only sets it; a second one ends the
-// program the system's way, for when the clean ending itself hangs. On
-// Linux SIGPIPE is ignored: a write to a closed pipe fails instead, and the
-// program reports it through OutputClosed.
+// From now on the first such request only sets it; a second one, of any
+// kind, ends the program the system's way, for when the clean ending itself
+// hangs. On Linux SIGPIPE is ignored: a write to a closed pipe fails
+// instead, and the program reports it through OutputClosed.
 void CatchInterrupts();
 
 // Whether a request has come since CatchInterrupts.

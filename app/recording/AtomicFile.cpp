@@ -41,7 +41,7 @@ std::string RandomPart() {
 
 }  // namespace
 
-AtomicFile::AtomicFile(std::string path) : path_(std::move(path)) {}
+AtomicFile::AtomicFile(std::string path) : path_(std::move(path)), folder_(path_) {}
 
 AtomicFile::~AtomicFile() { Discard(); }
 
@@ -59,10 +59,11 @@ std::string AtomicFile::NameBeside(const std::string& path, const std::string& s
 }
 
 bool AtomicFile::Open(std::string* error) {
+    if (!folder_.Open(error)) return false;
     // Beside the final name, so that the rename stays on one file system.
     for (int attempt = 0; attempt < 100; ++attempt) {
-        const std::string name = NameBeside(path_, ".part");
-        file_ = kx::CreateNew(name);
+        const std::string name = NameBeside(path_.substr(kx::NameStart(path_)), ".part");
+        file_ = folder_.CreateNew(name, &id_);
         if (file_ != nullptr) {
             temporary_ = name;
             std::lock_guard<std::mutex> guard(openLock);
@@ -97,20 +98,38 @@ AtomicFile::Result AtomicFile::Rename(bool replace, std::string* error) {
         *error = "not closed";
         return Result::Failed;
     }
-    const kx::MoveResult moved = kx::MoveFileTo(temporary_, path_, replace, error);
-    if (moved != kx::MoveResult::Moved) {
-        Discard();
-        return moved == kx::MoveResult::TargetExists ? Result::Exists : Result::Failed;
+    const std::string name = path_.substr(kx::NameStart(path_));
+    if (!folder_.StillThere()) {
+        *error = "its folder was moved or replaced while it was written";
+    } else if (!folder_.Holds(temporary_, id_)) {
+        *error = "its temporary file " + temporary_ + " was replaced or removed while it was written";
+    } else {
+        const kx::MoveResult moved = folder_.Move(temporary_, name, replace, error);
+        if (moved == kx::MoveResult::TargetExists) {
+            Discard();
+            return Result::Exists;
+        }
+        if (moved == kx::MoveResult::Moved && folder_.Holds(name, id_)) {
+            temporary_.clear();
+            Discard();
+            return Result::Committed;
+        }
+        if (moved == kx::MoveResult::Moved) {
+            // Swapped between the check and the rename: what was renamed
+            // goes back where it was found.
+            std::string ignored;
+            folder_.Move(name, temporary_, false, &ignored);
+            *error = "its temporary file " + temporary_ + " was replaced while it was written";
+        }
     }
-    temporary_.clear();
     Discard();
-    return Result::Committed;
+    return Result::Failed;
 }
 
 void AtomicFile::Discard() {
     if (file_ != nullptr) std::fclose(file_);
     file_ = nullptr;
-    if (!temporary_.empty()) std::remove(temporary_.c_str());
+    if (!temporary_.empty() && folder_.Holds(temporary_, id_)) folder_.Remove(temporary_);
     temporary_.clear();
     std::lock_guard<std::mutex> guard(openLock);
     OpenFiles().erase(this);

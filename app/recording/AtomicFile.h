@@ -1,7 +1,11 @@
 // A file that gets its name only once it is complete: it is written under a
 // temporary name beside its final one and renamed at the end. Until then,
-// and if it is never renamed, nothing exists under the final name.
+// and if it is never renamed, nothing exists under the final name. Only the
+// file this program wrote is ever renamed or removed: a temporary name that
+// leads elsewhere by then, or a folder moved meanwhile, fails the rename.
 #pragma once
+
+#include "app/platform/Folder.h"
 
 #include <cstdio>
 #include <string>
@@ -25,8 +29,8 @@ public:
     bool Close(std::string* error);
     enum class Result { Committed, Exists, Failed };
     // Gives the closed file its name; without `replace`, refuses a name that
-    // exists by now. Anything but Committed removes the temporary file;
-    // `error` holds the reason for Failed.
+    // exists by now. Anything but Committed removes the temporary file, if
+    // it is still this program's; `error` holds the reason for Failed.
     Result Rename(bool replace, std::string* error);
     // Closes and removes the temporary file.
     void Discard();
@@ -42,7 +46,9 @@ public:
 
 private:
     const std::string path_;
-    std::string temporary_;
+    kx::Folder folder_;
+    std::string temporary_;  // in folder_
+    kx::FileId id_;
     std::FILE* file_ = nullptr;
 };
 

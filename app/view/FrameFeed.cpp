@@ -24,6 +24,11 @@ std::vector<std::shared_ptr<const ViewFrame>> FrameFeed::Next(long seen, std::ch
     return frames;
 }
 
+long FrameFeed::Newest() {
+    std::lock_guard<std::mutex> guard(lock_);
+    return newest_;
+}
+
 void FrameFeed::Close() {
     {
         std::lock_guard<std::mutex> guard(lock_);

@@ -25,6 +25,8 @@ public:
     // The frames above `seen` that are still kept, oldest first; only the
     // newest when `seen` is negative. Empty after `timeout` or once closed.
     std::vector<std::shared_ptr<const ViewFrame>> Next(long seen, std::chrono::milliseconds timeout);
+    // The index of the newest frame; -1 before the first.
+    long Newest();
     void Close();
     bool Closed();
 

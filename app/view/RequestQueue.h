@@ -1,9 +1,9 @@
-// The page's requests, from the web server's threads to the program's
-// thread, which alone calls the channel.
+// The page's requests, from the web server's thread to the program's
+// thread, which alone calls the channel. Neither waits for the other: the
+// server's thread looks for the answer whenever it is woken.
 #pragma once
 
 #include <chrono>
-#include <condition_variable>
 #include <deque>
 #include <functional>
 #include <memory>
@@ -31,26 +31,31 @@ struct ViewAnswer {
 // request in time, answers 503 and the request is withdrawn undone.
 class RequestQueue {
 public:
-    explicit RequestQueue(std::size_t capacity) : capacity_(capacity) {}
+    using Clock = std::chrono::steady_clock;
+    struct Entry;
+    using Ticket = std::shared_ptr<Entry>;
 
-    // From a server thread: waits for the answer.
-    ViewAnswer Submit(const ViewRequest& request, std::chrono::milliseconds timeout);
+    // `answered` runs on the program's thread after it answered requests.
+    RequestQueue(std::size_t capacity, std::function<void()> answered)
+        : capacity_(capacity), answered_(std::move(answered)) {}
+
+    // Queues `request`, to be taken by `deadline`; null, with the answer in
+    // `refusal`, when the queue is full or closed.
+    Ticket Submit(const ViewRequest& request, Clock::time_point deadline, ViewAnswer* refusal);
+    // Whether `ticket` has its answer by `now`: the program's, or 503 when
+    // it was not taken by its deadline (withdrawn) or not answered 10 s
+    // after.
+    bool Answered(const Ticket& ticket, Clock::time_point now, ViewAnswer* answer);
     // From the program's thread: answers every request waiting now.
     void Drain(const std::function<ViewAnswer(const ViewRequest&)>& handle);
     // Answers what waits with 503 and refuses the rest.
     void Close();
 
 private:
-    struct Entry {
-        ViewRequest request;
-        ViewAnswer answer;
-        bool taken = false, answered = false;
-    };
-
     const std::size_t capacity_;
+    const std::function<void()> answered_;
     std::mutex lock_;
-    std::condition_variable answered_;
-    std::deque<std::shared_ptr<Entry>> waiting_;
+    std::deque<Ticket> waiting_;
     bool closed_ = false;
 };
 

@@ -2,19 +2,19 @@
 
 #include "app/base/Failure.h"
 #include "app/recording/Recording.h"
+#include "app/view/FormFields.h"
+#include "app/view/FrameStreams.h"
 #include "app/view/ViewJson.h"
 #include "app/view/ViewPage.h"
+#include "app/view/WebServer.h"
 
-#include <httplib.h>
-#include <arpa/inet.h>
-#include <sys/socket.h>
+#include <strings.h>
 
 #include <algorithm>
-#include <atomic>
 #include <cctype>
 #include <fstream>
 #include <sstream>
-#include <thread>
+#include <unordered_set>
 
 #ifndef KX_THREE_DIR
 #define KX_THREE_DIR "/usr/share/javascript/three"
@@ -24,22 +24,66 @@ namespace kxhost {
 
 namespace {
 
-using httplib::Request;
-using httplib::Response;
-
 constexpr int kMaxStreams = 8;
-// Each stream holds a thread; the rest serve files and controls.
-constexpr std::size_t kThreads = kMaxStreams + 8;
+// A control's form is a few fields; a body longer than this is refused.
 constexpr std::size_t kMaxBody = 1024;
 constexpr std::size_t kQueuedRequests = 16;
-// A browser that takes nothing for this long is dropped.
-constexpr int kWriteTimeoutSeconds = 2;
-// Small, so that a browser that stops reading is found out in seconds.
-constexpr int kSendBuffer = 64 * 1024;
+// Once the frames end, what is on its way (the streams' ends, the answers
+// of 503) gets this long to leave before every connection is closed.
+constexpr auto kGrace = std::chrono::milliseconds(300);
 
-void Refuse(Response& res, int status, const std::string& why) {
-    res.status = status;
-    res.set_content(why + "\n", "text/plain; charset=utf-8");
+WebServer::Limits ViewLimits() {
+    WebServer::Limits limits;
+    limits.connections = 256;
+    limits.connectionMemory = 20 * 1024;  // about 18 KB of headers
+    limits.request = std::chrono::seconds(5);
+    limits.idleSeconds = 2;
+    return limits;
+}
+
+MHD_Result Send(MHD_Connection* connection, int status, MHD_Response* response, const char* type) {
+    if (response == nullptr) return MHD_NO;
+    MHD_add_response_header(response, "Content-Type", type);
+    MHD_add_response_header(response, "X-Content-Type-Options", "nosniff");
+    MHD_add_response_header(response, "X-Frame-Options", "DENY");
+    MHD_add_response_header(response, "Content-Security-Policy", "default-src 'self'; img-src 'self' data:");
+    MHD_add_response_header(response, "Cache-Control", "no-store");
+    const MHD_Result queued = MHD_queue_response(connection, static_cast<unsigned>(status), response);
+    MHD_destroy_response(response);
+    return queued;
+}
+
+MHD_Result SendText(MHD_Connection* connection, const ViewAnswer& answer) {
+    const std::string text = answer.text + "\n";
+    return Send(connection, answer.status,
+                MHD_create_response_from_buffer(text.size(), const_cast<char*>(text.data()), MHD_RESPMEM_MUST_COPY),
+                "text/plain; charset=utf-8");
+}
+
+MHD_Result SendFile(MHD_Connection* connection, const void* data, std::size_t size, const char* type) {
+    return Send(connection, 200,
+                MHD_create_response_from_buffer(size, const_cast<void*>(data), MHD_RESPMEM_PERSISTENT), type);
+}
+
+std::string Header(MHD_Connection* connection, const char* name) {
+    const char* value = MHD_lookup_connection_value(connection, MHD_HEADER_KIND, name);
+    return value != nullptr ? value : "";
+}
+
+int HeaderCount(MHD_Connection* connection, const char* name) {
+    struct Count {
+        const char* name;
+        int count;
+    } count{name, 0};
+    MHD_get_connection_values(
+        connection, MHD_HEADER_KIND,
+        [](void* cls, MHD_ValueKind, const char* key, const char*) {
+            auto* c = static_cast<Count*>(cls);
+            if (strcasecmp(key, c->name) == 0) ++c->count;
+            return MHD_YES;
+        },
+        &count);
+    return count.count;
 }
 
 std::string ReadFile(const std::string& path) {
@@ -56,10 +100,10 @@ bool IsLoopback(const std::string& address) {
 
 // The Host header must name the address the request came in on: a page of
 // another site that a rebound DNS name points here carries its own name.
-bool HostNamesUs(const Request& req, int port) {
-    if (req.get_header_value_count("Host") != 1) return false;
-    const std::string host = req.get_header_value("Host");
-    std::string address = req.local_addr;
+bool HostNamesUs(MHD_Connection* connection, int port) {
+    if (HeaderCount(connection, "Host") != 1) return false;
+    const std::string host = Header(connection, "Host");
+    std::string address = WebServer::LocalAddress(connection);
     if (address.rfind("::ffff:", 0) == 0) address = address.substr(7);
     std::vector<std::string> names{address.find(':') != std::string::npos ? "[" + address + "]" : address};
     if (IsLoopback(address)) names.push_back("localhost");
@@ -68,12 +112,6 @@ bool HostNamesUs(const Request& req, int port) {
         if (host == name + suffix || (port == 80 && host == name)) return true;
     }
     return false;
-}
-
-bool OneParam(const Request& req, const char* name, std::string* value) {
-    if (req.get_param_value_count(name) != 1) return false;
-    *value = req.get_param_value(name);
-    return true;
 }
 
 // A plain name in the folder `view` started in: no separators, no dots first.
@@ -85,26 +123,200 @@ bool PlainRecordingName(const std::string& name) {
     return Recording::FormatOf(name) != Recording::Format::None;
 }
 
-}  // namespace
-
-struct ViewServer::Impl {
-    httplib::Server http;
-    std::thread thread;
-    std::string three, orbitControls;
-    std::string hello;
-    std::vector<int> suits;
-    int port = 0;
-    std::atomic<int> streams{0};
+struct Control {
+    const char* path;
+    ViewRequest::Kind kind;
+};
+constexpr Control kControls[] = {
+    {"/api/set-null", ViewRequest::Kind::SetNull},
+    {"/api/set-north", ViewRequest::Kind::SetNorth},
+    {"/api/jumping", ViewRequest::Kind::Jumping},
+    {"/api/uneven-terrain", ViewRequest::Kind::UnevenTerrain},
+    {"/api/ignore-floor", ViewRequest::Kind::IgnoreFloor},
+    {"/api/record/start", ViewRequest::Kind::RecordStart},
+    {"/api/record/stop", ViewRequest::Kind::RecordStop},
 };
 
+const Control* FindControl(const std::string& path) {
+    for (const Control& control : kControls) {
+        if (path == control.path) return &control;
+    }
+    return nullptr;
+}
+
+// The control's request from its form; "" or why it is refused.
+std::string ToRequest(ViewRequest::Kind kind, const FormFields& fields, const std::vector<int>& suits,
+                      ViewRequest* request) {
+    using Kind = ViewRequest::Kind;
+    request->kind = kind;
+    if (kind == Kind::RecordStop) return "";
+    if (kind == Kind::RecordStart) {
+        return OneField(fields, "file", &request->file) && PlainRecordingName(request->file)
+                   ? ""
+                   : "a recording is a plain file name ending in .bvh or .csv (letters, digits, - _ .)";
+    }
+    std::string suit, mode;
+    if (!OneField(fields, "suit", &suit)) return "give one suit: an index or all";
+    if (suit != "all") {
+        const auto it = std::find_if(suits.begin(), suits.end(), [&](int s) { return std::to_string(s) == suit; });
+        if (it == suits.end()) return "no suit '" + suit + "' in this view";
+        request->suit = *it;
+    }
+    if (kind == Kind::Jumping || kind == Kind::UnevenTerrain || kind == Kind::IgnoreFloor) {
+        if (!OneField(fields, "mode", &mode) || (mode != "on" && mode != "off")) return "mode must be on or off";
+        request->on = mode == "on";
+    }
+    return "";
+}
+
+}  // namespace
+
+// One request, from its headers to its answer.
+struct ViewServer::Exchange {
+    explicit Exchange(MHD_Connection* connection) : connection(connection) {}
+    MHD_Connection* connection;
+    const Control* control = nullptr;
+    std::string body;
+    RequestQueue::Ticket ticket;
+    ViewAnswer answer;
+};
+
+struct ViewServer::Impl {
+    explicit Impl(ViewServer& server) : server(server), web(ViewLimits()), streams(server.feed_, kMaxStreams) {}
+
+    static MHD_Result OnRequest(void* self, MHD_Connection* connection, const char* url, const char* method,
+                                const char*, const char* upload, std::size_t* uploadSize, void** state) {
+        return static_cast<Impl*>(self)->Handle(connection, url, method, upload, uploadSize, state);
+    }
+    MHD_Result Handle(MHD_Connection* connection, const std::string& path, const std::string& method,
+                      const char* upload, std::size_t* uploadSize, void** state);
+    // Status 200 when the request's headers pass every check, or the refusal.
+    ViewAnswer Admit(Exchange& exchange, const std::string& path, const std::string& method);
+    MHD_Result Get(MHD_Connection* connection, const std::string& path);
+    MHD_Result Answer(Exchange& exchange, const ViewAnswer& answer) {
+        WebServer::Arrived(exchange.connection);
+        return SendText(exchange.connection, answer);
+    }
+    // On the server's thread: resumes the controls that have their answer.
+    void Tick();
+
+    ViewServer& server;
+    WebServer web;
+    FrameStreams streams;
+    std::string three, orbitControls;
+    std::vector<int> suits;
+    int port = 0;
+    std::unordered_set<Exchange*> waiting;  // suspended until their answer
+};
+
+ViewAnswer ViewServer::Impl::Admit(Exchange& exchange, const std::string& path, const std::string& method) {
+    MHD_Connection* connection = exchange.connection;
+    if (!HostNamesUs(connection, port)) return {403, "the Host header does not name this server"};
+    const bool control = path.rfind("/api/", 0) == 0;
+    if (control ? method != "POST" : method != "GET" && method != "HEAD") {
+        return {405, control ? "controls take POST" : "only GET here"};
+    }
+    if (!control) return {200, ""};
+    if (HeaderCount(connection, "Origin") != 1 ||
+        Header(connection, "Origin") != "http://" + Header(connection, "Host")) {
+        return {403, "controls are taken only from this server's own page"};
+    }
+    const std::string type = Header(connection, "Content-Type");
+    if (!type.empty() && !IsFormType(type)) {
+        return {415, "controls take form fields (application/x-www-form-urlencoded)"};
+    }
+    exchange.control = FindControl(path);
+    if (exchange.control == nullptr) return {404, "no such control"};
+    const std::string length = Header(connection, "Content-Length");
+    if (length.empty() && strcasecmp(Header(connection, "Transfer-Encoding").c_str(), "chunked") != 0) {
+        return {411, "a control needs a Content-Length"};
+    }
+    if (!length.empty() && (length.size() > 6 || std::stoul("0" + length) > kMaxBody)) {
+        return {413, "a control's fields take at most " + std::to_string(kMaxBody) + " bytes"};
+    }
+    return {200, ""};
+}
+
+MHD_Result ViewServer::Impl::Get(MHD_Connection* connection, const std::string& path) {
+    for (std::size_t i = 0; i < kViewPageCount; ++i) {
+        const ViewPageFile& file = kViewPage[i];
+        if (path == file.path) return SendFile(connection, file.data, file.size, file.type);
+    }
+    if (path == "/three/three.min.js") return SendFile(connection, three.data(), three.size(), "text/javascript");
+    if (path == "/three/OrbitControls.js") {
+        return SendFile(connection, orbitControls.data(), orbitControls.size(), "text/javascript");
+    }
+    if (path == "/events") {
+        MHD_Response* stream = streams.Open(connection);
+        if (stream == nullptr) return SendText(connection, {503, "too many frame streams open"});
+        return Send(connection, 200, stream, "text/event-stream");
+    }
+    return SendText(connection, {404, "no such page"});
+}
+
+MHD_Result ViewServer::Impl::Handle(MHD_Connection* connection, const std::string& path, const std::string& method,
+                                    const char* upload, std::size_t* uploadSize, void** state) {
+    auto* exchange = static_cast<Exchange*>(*state);
+    if (exchange == nullptr) {  // the headers are in
+        exchange = new Exchange(connection);
+        *state = exchange;
+        const ViewAnswer refusal = Admit(*exchange, path, method);
+        if (refusal.status != 200) return Answer(*exchange, refusal);
+        if (exchange->control != nullptr) return MHD_YES;  // its body next
+        WebServer::Arrived(connection);
+        return Get(connection, path);
+    }
+    if (*uploadSize > 0) {
+        // Only a chunked body gets here too long (a long Content-Length got
+        // 413 at once); the library answers nothing in the middle of a
+        // body, so the connection is closed.
+        if (exchange->body.size() + *uploadSize > kMaxBody) return MHD_NO;
+        exchange->body.append(upload, *uploadSize);
+        *uploadSize = 0;
+        return MHD_YES;
+    }
+    if (exchange->ticket) return Answer(*exchange, exchange->answer);  // resumed with it
+    WebServer::Arrived(connection);
+    ViewRequest request;
+    ViewAnswer refusal{400, ToRequest(exchange->control->kind, ParseForm(exchange->body), suits, &request)};
+    if (!refusal.text.empty()) return Answer(*exchange, refusal);
+    // Two frames at the slowest rate, or two seconds, whichever is longer.
+    const auto timeout = std::chrono::milliseconds(static_cast<long>(std::max(2000.0, 2000.0 / server.options_.rate)));
+    exchange->ticket = server.requests_.Submit(request, RequestQueue::Clock::now() + timeout, &refusal);
+    if (!exchange->ticket) return Answer(*exchange, refusal);
+    waiting.insert(exchange);
+    MHD_suspend_connection(connection);
+    return MHD_YES;
+}
+
+void ViewServer::Impl::Tick() {
+    streams.Tick();
+    const auto now = RequestQueue::Clock::now();
+    for (auto it = waiting.begin(); it != waiting.end();) {
+        if (server.requests_.Answered((*it)->ticket, now, &(*it)->answer)) {
+            MHD_resume_connection((*it)->connection);
+            it = waiting.erase(it);
+        } else {
+            ++it;
+        }
+    }
+}
+
 ViewServer::ViewServer(Options options)
-    : options_(std::move(options)), requests_(kQueuedRequests), impl_(std::make_unique<Impl>()) {}
+    : options_(std::move(options)),
+      requests_(kQueuedRequests, [this] { impl_->web.Wake(); }),
+      impl_(std::make_unique<Impl>(*this)) {}
 
 ViewServer::~ViewServer() { Stop(); }
 
 int ViewServer::Port() const { return impl_->port; }
 
 bool ViewServer::Open() const { return !IsLoopback(options_.listen); }
+
+void ViewServer::Publish(std::shared_ptr<const ViewFrame> frame) {
+    feed_.Publish(std::move(frame));
+    impl_->web.Wake();
+}
 
 void ViewServer::Bind() {
     const std::string dir = options_.threeDir.empty() ? KX_THREE_DIR : options_.threeDir;
@@ -115,200 +327,26 @@ void ViewServer::Bind() {
                                         " (three.min.js and examples/js/controls/OrbitControls.js;"
                                         " Debian: libjs-three)");
     }
-    unsigned char address[16];
-    if (inet_pton(AF_INET, options_.listen.c_str(), address) != 1 &&
-        inet_pton(AF_INET6, options_.listen.c_str(), address) != 1) {
-        throw Failure(kExitUsage, "--listen: '" + options_.listen + "' is not an IPv4 or IPv6 address");
-    }
-    httplib::Server& http = impl_->http;
-    // The library's default adds SO_REUSEPORT, which would let a second view
-    // share the port instead of being told it is taken.
-    http.set_socket_options([](socket_t socket) {
-        const int yes = 1, size = kSendBuffer;
-        setsockopt(socket, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
-        setsockopt(socket, SOL_SOCKET, SO_SNDBUF, &size, sizeof size);
-    });
-    const int port = options_.port == 0 ? http.bind_to_any_port(options_.listen)
-                                        : (http.bind_to_port(options_.listen, options_.port) ? options_.port : -1);
-    if (port <= 0) {
-        throw Failure(kExitFailure, "cannot listen on " + options_.listen + " port " + std::to_string(options_.port) +
-                                        ": in use or not this machine's address (--port picks another)");
-    }
-    impl_->port = port;
+    impl_->port = impl_->web.Bind(options_.listen, options_.port);
 }
 
 void ViewServer::Serve(const std::vector<int>& suits) {
     Impl& impl = *impl_;
     impl.suits = suits;
-    impl.hello = HelloEvent(suits, options_.rate);
-    httplib::Server& http = impl.http;
-    http.new_task_queue = [] { return new httplib::ThreadPool(kThreads); };
-    http.set_payload_max_length(kMaxBody);
-    http.set_write_timeout(kWriteTimeoutSeconds, 0);
-    http.set_read_timeout(5, 0);
-    http.set_keep_alive_timeout(2);
-    http.set_default_headers({{"X-Content-Type-Options", "nosniff"},
-                              {"X-Frame-Options", "DENY"},
-                              {"Content-Security-Policy", "default-src 'self'; img-src 'self' data:"},
-                              {"Cache-Control", "no-store"}});
-
-    AddChecks();
-    AddPageFiles();
-    AddFrameStream();
-    AddControls();
-    impl.thread = std::thread([this] { impl_->http.listen_after_bind(); });
-}
-
-void ViewServer::AddChecks() {
-    httplib::Server& http = impl_->http;
-    http.set_pre_routing_handler([this](const Request& req, Response& res) {
-        using R = httplib::Server::HandlerResponse;
-        if (!HostNamesUs(req, impl_->port)) {
-            Refuse(res, 403, "the Host header does not name this server");
-            return R::Handled;
-        }
-        const bool control = req.path.rfind("/api/", 0) == 0;
-        if (control ? req.method != "POST" : req.method != "GET" && req.method != "HEAD") {
-            Refuse(res, 405, control ? "controls take POST" : "only GET here");
-            return R::Handled;
-        }
-        if (control) {
-            if (req.get_header_value_count("Origin") != 1 ||
-                req.get_header_value("Origin") != "http://" + req.get_header_value("Host")) {
-                Refuse(res, 403, "controls are taken only from this server's own page");
-                return R::Handled;
-            }
-            const std::string type = req.get_header_value("Content-Type");
-            if (!type.empty() && type.rfind("application/x-www-form-urlencoded", 0) != 0) {
-                Refuse(res, 415, "controls take form fields (application/x-www-form-urlencoded)");
-                return R::Handled;
-            }
-        }
-        return R::Unhandled;
-    });
-}
-
-void ViewServer::AddPageFiles() {
-    httplib::Server& http = impl_->http;
-    for (std::size_t i = 0; i < kViewPageCount; ++i) {
-        const ViewPageFile& file = kViewPage[i];
-        http.Get(file.path, [&file](const Request&, Response& res) {
-            res.set_content(reinterpret_cast<const char*>(file.data), file.size, file.type);
-        });
-    }
-    http.Get("/three/three.min.js", [this](const Request&, Response& res) {
-        res.set_content(impl_->three, "text/javascript");
-    });
-    http.Get("/three/OrbitControls.js", [this](const Request&, Response& res) {
-        res.set_content(impl_->orbitControls, "text/javascript");
-    });
-}
-
-void ViewServer::AddFrameStream() {
-    httplib::Server& http = impl_->http;
-    http.Get("/events", [this](const Request&, Response& res) {
-        if (++impl_->streams > kMaxStreams) {
-            --impl_->streams;
-            Refuse(res, 503, "too many frame streams open");
-            return;
-        }
-        struct Stream {
-            long seen = -1;
-            bool greeted = false;
-        };
-        auto stream = std::make_shared<Stream>();
-        res.set_chunked_content_provider(
-            "text/event-stream",
-            [this, stream](std::size_t, httplib::DataSink& sink) {
-                if (!stream->greeted) {
-                    stream->greeted = true;
-                    return sink.write(impl_->hello.data(), impl_->hello.size());
-                }
-                const auto frames = feed_.Next(stream->seen, std::chrono::milliseconds(500));
-                if (feed_.Closed()) {
-                    sink.done();
-                    return true;
-                }
-                if (frames.empty()) {
-                    static const char kStillHere[] = ": no new frame\n\n";
-                    return sink.write(kStillHere, sizeof kStillHere - 1);
-                }
-                stream->seen = frames.back()->index;
-                if (frames.size() == 1) {
-                    if (!sink.write(frames[0]->Event().data(), frames[0]->Event().size())) return false;
-                } else {
-                    std::string events;
-                    for (const auto& frame : frames) events += frame->Event();
-                    if (!sink.write(events.data(), events.size())) return false;
-                }
-                return true;
-            },
-            [this](bool) { --impl_->streams; });
-    });
-}
-
-void ViewServer::AddControls() {
-    httplib::Server& http = impl_->http;
-    auto suitRequest = [this](ViewRequest::Kind kind, bool mode) {
-        return [this, kind, mode](const Request& req, Response& res) {
-            ViewRequest request;
-            request.kind = kind;
-            std::string suit, value;
-            if (!OneParam(req, "suit", &suit)) return Refuse(res, 400, "give one suit: an index or all");
-            if (suit != "all") {
-                const auto& known = impl_->suits;
-                const auto it = std::find_if(known.begin(), known.end(),
-                                             [&](int s) { return std::to_string(s) == suit; });
-                if (it == known.end()) return Refuse(res, 400, "no suit '" + suit + "' in this view");
-                request.suit = *it;
-            }
-            if (mode) {
-                if (!OneParam(req, "mode", &value) || (value != "on" && value != "off")) {
-                    return Refuse(res, 400, "mode must be on or off");
-                }
-                request.on = value == "on";
-            }
-            Answer(request, res);
-        };
-    };
-    using Kind = ViewRequest::Kind;
-    http.Post("/api/set-null", suitRequest(Kind::SetNull, false));
-    http.Post("/api/set-north", suitRequest(Kind::SetNorth, false));
-    http.Post("/api/jumping", suitRequest(Kind::Jumping, true));
-    http.Post("/api/uneven-terrain", suitRequest(Kind::UnevenTerrain, true));
-    http.Post("/api/ignore-floor", suitRequest(Kind::IgnoreFloor, true));
-    http.Post("/api/record/start", [this](const Request& req, Response& res) {
-        ViewRequest request;
-        request.kind = Kind::RecordStart;
-        if (!OneParam(req, "file", &request.file) || !PlainRecordingName(request.file)) {
-            return Refuse(res, 400,
-                          "a recording is a plain file name ending in .bvh or .csv (letters, digits, - _ .)");
-        }
-        Answer(request, res);
-    });
-    http.Post("/api/record/stop", [this](const Request&, Response& res) {
-        ViewRequest request;
-        request.kind = Kind::RecordStop;
-        Answer(request, res);
-    });
-}
-
-void ViewServer::Answer(const ViewRequest& request, httplib::Response& res) {
-    // Two frames at the slowest rate, or two seconds, whichever is longer.
-    const auto timeout =
-        std::chrono::milliseconds(static_cast<long>(std::max(2000.0, 2000.0 / options_.rate)));
-    const ViewAnswer answer = requests_.Submit(request, timeout);
-    res.status = answer.status;
-    res.set_content(answer.text + "\n", "text/plain; charset=utf-8");
+    impl.streams.Greeting(HelloEvent(suits, options_.rate));
+    impl.web.Start({&Impl::OnRequest, &impl, [](void* state) { delete static_cast<Exchange*>(state); },
+                    [&impl] { impl.Tick(); },
+                    [&impl] {
+                        for (Exchange* exchange : impl.waiting) MHD_resume_connection(exchange->connection);
+                        impl.waiting.clear();
+                        impl.streams.ResumeAll();
+                    }});
 }
 
 void ViewServer::Stop() {
     feed_.Close();
     requests_.Close();
-    if (impl_->thread.joinable()) {
-        impl_->http.stop();
-        impl_->thread.join();
-    }
+    impl_->web.Stop(kGrace);
 }
 
 }  // namespace kxhost

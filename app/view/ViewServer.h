@@ -1,7 +1,8 @@
 // The web side of `kestrion-host view`: the page, three.js, the frame stream
-// (server-sent events) and the control requests, on cpp-httplib's threads.
-// Those threads never touch the channel: frames come in through Publish,
-// and requests go out through Drain, both called on the program's thread.
+// (server-sent events) and the control requests, on the web server's one
+// thread (WebServer). That thread never touches the channel: frames come in
+// through Publish, and requests go out through Drain, both called on the
+// program's thread.
 #pragma once
 
 #include "app/view/FrameFeed.h"
@@ -11,10 +12,6 @@
 #include <memory>
 #include <string>
 #include <vector>
-
-namespace httplib {
-struct Response;
-}
 
 namespace kxhost {
 
@@ -35,27 +32,21 @@ public:
 
     // Reads three.js and takes the address; throws Failure when either fails.
     void Bind();
-    // Serves the page for these suits from now on, on threads of its own.
+    // Serves the page for these suits from now on, on a thread of its own.
     void Serve(const std::vector<int>& suits);
+    // Within a second, whatever the clients do.
     void Stop();
 
     int Port() const;
     // Whether others than this machine can reach it.
     bool Open() const;
 
-    void Publish(std::shared_ptr<const ViewFrame> frame) { feed_.Publish(std::move(frame)); }
+    void Publish(std::shared_ptr<const ViewFrame> frame);
     void Drain(const std::function<ViewAnswer(const ViewRequest&)>& handle) { requests_.Drain(handle); }
 
 private:
     struct Impl;
-    // The steps of Serve: what every request must pass, the page's files,
-    // the frame stream, the controls.
-    void AddChecks();
-    void AddPageFiles();
-    void AddFrameStream();
-    void AddControls();
-    // Hands the request to the program's thread and answers with its answer.
-    void Answer(const ViewRequest& request, httplib::Response& res);
+    struct Exchange;
 
     const Options options_;
     FrameFeed feed_;

@@ -46,6 +46,7 @@ done <<'EOF'
 2|--rate 1e-300 and --seconds 5 make less than one frame||host record tiny.bvh --rate 1e-300
 2|--jumping: must be on or off||host stream --jumping yes
 2|ends in .bvh or .csv||host record walk.txt
+2|a recording needs a name before its ending: 'sub/.BVH'||host record sub/.BVH
 2|FILE is required||host record
 2|--osc: ||host stream --osc 127.0.0.1
 2|--osc: ||host stream --osc 127.0.0.1:0
@@ -99,6 +100,11 @@ if linux_only "a Windows path holds 260 characters; FIFOs and links are plain fi
   ln -s nowhere dangling.csv
   expect_error 1 "fifo.bvh exists; add --force" record fifo.bvh --suits 0 --seconds 0.2
   expect_error 1 "dangling.csv exists; add --force" record dangling.csv --seconds 2
+  # Nor is a plug-in that is not a plain file opened.
+  expect_error 1 "cannot load the plug-in fifo.bvh: it is a FIFO" --plugin fifo.bvh info
+  # One OSC destination, however it is written, is one.
+  expect_error 2 "--osc: \[::ffff:127.0.0.1\]:39539 is given twice" stream --seconds 1 --osc 127.0.0.1:39539 \
+    --osc "[::ffff:127.0.0.1]:39539"
   # Temporary files are made anew: a link planted under the name a run
   # would once have used leads nowhere.
   echo "keep me" >victim

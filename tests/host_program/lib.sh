@@ -30,8 +30,9 @@ host() {
 }
 
 # start ARGS...: the program in the background, its process in $pid; ended
-# waits for it, like host.
-start() { "${runner[@]}" "$program" "$@" >out.txt 2>err.txt </dev/null & pid=$!; }
+# waits for it, like host. The logs are emptied first, so that no wait_for
+# reads the last run's before the new one's opens them.
+start() { : >out.txt; : >err.txt; "${runner[@]}" "$program" "$@" >out.txt 2>err.txt </dev/null & pid=$!; }
 ended() { wait "$pid"; status=$?; sed -i 's/\r$//' out.txt err.txt; }
 
 # wait_for REGEX: until a line of standard output matches (at most 30 s).

@@ -34,13 +34,16 @@ for _ in 1 2 3; do
 done
 [ ${#pids[@]} -eq 2 ] || { fail "oscdump does not listen"; finish; }
 
-# stream sends too; a port nobody listens on (PORT + 2 + k) holds nothing up.
-host stream --seconds 0.3 --osc 127.0.0.1:$port --osc 127.0.0.1:$((port + 2))
-expect_exit 0 "stream with --osc"
-expect_in out.txt "Sending VMC over OSC: suit 0 to 127.0.0.1:$port and 127.0.0.1:$((port + 2)); suit 1 to" "stream"
-for suit in 0 1; do
-  mark $suit /drained && grep -q ' /VMC/Ext/T ' "dump$suit.txt" || fail "stream: nothing reached suit $suit's receiver"
-  : >"dump$suit.txt"
+# stream and view send too; a port nobody listens on (PORT + 2 + k) holds
+# nothing up.
+for command in stream "view --port 0"; do
+  host $command --seconds 0.3 --osc 127.0.0.1:$port --osc 127.0.0.1:$((port + 2))
+  expect_exit 0 "$command with --osc"
+  expect_in out.txt "Sending VMC over OSC: suit 0 to 127.0.0.1:$port and 127.0.0.1:$((port + 2)); suit 1 to" "$command"
+  for suit in 0 1; do
+    mark $suit /drained && grep -q ' /VMC/Ext/T ' "dump$suit.txt" || fail "$command: nothing reached suit $suit's receiver"
+    : >"dump$suit.txt"
+  done
 done
 
 host record walk.csv --seconds 2 --osc 127.0.0.1:$port --osc 127.0.0.1:$((port + 2))

@@ -87,7 +87,8 @@ done <<'EOF'
 404 "$base/etc/passwd"
 413 "${from_page[@]}" --data-binary @big.txt "$null"
 415 "${from_page[@]}" -F suit=0 "$null"
-400 "${from_page[@]}" "$null"
+415 "${from_page[@]}" -H "Content-Type: application/x-www-form-urlencodedXX" -d suit=0 "$null"
+411 "${from_page[@]}" "$null"
 409 "${from_page[@]}" -d "" "$base/api/record/stop"
 EOF
 for request in suit={,1,3,-1,00,abc,"0&suit=2"}@set-null "suit=0&mode="{,maybe,ON,1}@jumping \
@@ -119,7 +120,27 @@ expect_no_files "recordings from the page" "$logs|take-suit0.bvh|take-suit2.bvh"
 sleep 4
 timeout 10 cat <&3 >/dev/null || fail "a browser that stopped reading was not dropped"
 exec 3<&-
-stop View
+
+# Abuse: a request whose headers go on for 50 MB is refused early and costs
+# no memory; a new client is served beside 100 idle and 16 trickling
+# connections, which do not keep a signal (SIGTERM here, Ctrl-C above) from
+# ending the view within a few seconds (a second, unloaded).
+rss() { awk '/^VmRSS/ {print int($2 / 1024)}' "/proc/$pid/status"; }
+before=$(rss)
+answer=$(timeout 60 python3 "$tests_dir/abuse.py" "$port" flood 50)
+[[ $answer == "HTTP/1.1 431 "* ]] || fail "header flood: '$answer', expected 431"
+[ $(($(rss) - before)) -lt 20 ] || fail "header flood: the view grew from $before MB to $(rss) MB"
+coproc holder { exec python3 "$tests_dir/abuse.py" "$port" hold 100 16; }
+read -r -t 30 ready <&"${holder[0]}"
+[ "$ready" = ready ] || fail "the abusing clients did not connect"
+expect_status 200 --max-time 5 "$base/view.css"
+kill -TERM "$pid"
+for _ in $(seq 50); do kill -0 "$pid" 2>/dev/null && sleep 0.1; done
+kill -0 "$pid" 2>/dev/null && { fail "SIGTERM did not end the view beside slow clients within 5 s"; kill -KILL "$pid"; }
+kill "$holder_PID"
+ended
+expect_exit 0 "View stopped beside slow clients"
+expect_in out.txt "View stopped by SIGTERM" "View stopped beside slow clients"
 
 # The port is this view's alone, and wider listening is said aloud.
 KESTRION_SIM_SUITS=1 start_view --seconds 3

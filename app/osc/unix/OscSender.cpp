@@ -25,7 +25,23 @@ struct Target {
     sockaddr_storage address;
     socklen_t length;
     int socket;
+    bool failed;  // reported once; later failures are not
 };
+
+// An IPv4-mapped IPv6 address (::ffff:a.b.c.d) as the IPv4 address it is,
+// so that it is found equal to that address and sent over IPv4.
+void Unmap(Target* target) {
+    if (target->address.ss_family != AF_INET6) return;
+    const auto v6 = *reinterpret_cast<const sockaddr_in6*>(&target->address);
+    if (!IN6_IS_ADDR_V4MAPPED(&v6.sin6_addr)) return;
+    sockaddr_in v4{};
+    v4.sin_family = AF_INET;
+    v4.sin_port = v6.sin6_port;
+    std::memcpy(&v4.sin_addr, &v6.sin6_addr.s6_addr[12], 4);
+    std::memset(&target->address, 0, sizeof target->address);
+    std::memcpy(&target->address, &v4, sizeof v4);
+    target->length = sizeof v4;
+}
 
 // HOST:PORT, the host resolved; "" or what is wrong with `text`.
 std::string Resolve(const std::string& text, int flags, addrinfo** found, long* port) {
@@ -113,8 +129,13 @@ struct OscSender::Impl {
     }
     int Socket(int family) {
         int& s = sockets[family == AF_INET6 ? 1 : 0];
-        if (s < 0) s = socket(family, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+        if (s >= 0) return s;
+        s = socket(family, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
         if (s < 0) throw Failure(kExitFailure, std::string("cannot open a UDP socket: ") + std::strerror(errno));
+        // Broadcast addresses (255.255.255.255, a subnet's last) are sent
+        // to as any other: the system refuses them without this.
+        const int yes = 1;
+        if (family == AF_INET) setsockopt(s, SOL_SOCKET, SO_BROADCAST, &yes, sizeof yes);
         return s;
     }
 
@@ -155,6 +176,7 @@ OscSender::OscSender(const std::vector<std::string>& destinations, const std::ve
         std::memcpy(&target.address, found->ai_addr, found->ai_addrlen);
         target.length = found->ai_addrlen;
         freeaddrinfo(found);
+        Unmap(&target);
         target.socket = impl_->Socket(target.address.ss_family);
         for (std::size_t i = 0; i < suits.size(); ++i) {
             const long port = base + suits[i];
@@ -184,19 +206,31 @@ OscSender::OscSender(const std::vector<std::string>& destinations, const std::ve
 
 OscSender::~OscSender() = default;
 
-void OscSender::Send(const std::vector<Frame>& frames) {
-    if (!impl_) return;
+std::vector<std::string> OscSender::Send(const std::vector<Frame>& frames) {
+    std::vector<std::string> failures;
+    if (!impl_) return failures;
     const float seconds = static_cast<float>(impl_->sent++ / impl_->rate);
     const std::size_t count = std::min(frames.size(), impl_->targets.size());
     for (std::size_t i = 0; i < count; ++i) {
         const std::size_t size = Encode(frames[i], seconds, &impl_->packet);
-        for (const Target& target : impl_->targets[i]) {
+        for (Target& target : impl_->targets[i]) {
             // Refused, unreachable or a full buffer: this frame is lost to
             // this destination, and the next one comes a tick later.
-            (void)sendto(target.socket, impl_->packet.data(), size, MSG_DONTWAIT | MSG_NOSIGNAL,
-                         reinterpret_cast<const sockaddr*>(&target.address), target.length);
+            if (sendto(target.socket, impl_->packet.data(), size, MSG_DONTWAIT | MSG_NOSIGNAL,
+                       reinterpret_cast<const sockaddr*>(&target.address), target.length) >= 0 ||
+                target.failed) {
+                continue;
+            }
+            target.failed = true;
+            const long port = ntohs(target.address.ss_family == AF_INET6
+                                        ? reinterpret_cast<const sockaddr_in6*>(&target.address)->sin6_port
+                                        : reinterpret_cast<const sockaddr_in*>(&target.address)->sin_port);
+            failures.push_back("cannot send OSC to " +
+                               NumericText(reinterpret_cast<const sockaddr*>(&target.address), target.length, port) +
+                               ": " + std::strerror(errno) + " (said once; frames to it are lost)");
         }
     }
+    return failures;
 }
 
 std::string OscSender::Description() const { return impl_ ? impl_->description : ""; }

@@ -20,7 +20,7 @@ OscSender::OscSender(const std::vector<std::string>& destinations, const std::ve
 
 OscSender::~OscSender() = default;
 
-void OscSender::Send(const std::vector<Frame>&) {}
+std::vector<std::string> OscSender::Send(const std::vector<Frame>&) { return {}; }
 
 std::string OscSender::Description() const { return ""; }
 

@@ -18,15 +18,23 @@ bool ReadAt(int fd, void* buffer, std::size_t size, off_t offset) {
     return pread(fd, buffer, size, offset) == static_cast<ssize_t>(size);
 }
 
-// Whether every part of the ELF file that the loader maps or reads lies
-// within it. Files that are not ELF of this class are left to dlopen,
-// which refuses them without touching them.
+// Whether `path` is a plain file and every part of the ELF file that the
+// loader maps or reads lies within it. Files that are not ELF of this class
+// are left to dlopen, which refuses them without touching them.
 bool Whole(const std::string& path, std::string* error) {
-    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    // Not blocking: a FIFO would wait here for a writer.
+    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) return true;  // dlopen says why
     struct stat st {};
+    if (fstat(fd, &st) == 0 && !S_ISREG(st.st_mode)) {
+        close(fd);
+        *error = S_ISDIR(st.st_mode)    ? "it is a folder"
+                 : S_ISFIFO(st.st_mode) ? "it is a FIFO, not a file"
+                                        : "it is not a plain file";
+        return false;
+    }
     ElfW(Ehdr) header{};
-    const bool elf = fstat(fd, &st) == 0 && ReadAt(fd, &header, sizeof header, 0) &&
+    const bool elf = ReadAt(fd, &header, sizeof header, 0) &&
                      std::memcmp(header.e_ident, ELFMAG, SELFMAG) == 0 && header.e_ident[EI_CLASS] == (sizeof(void*) == 8 ? ELFCLASS64 : ELFCLASS32) &&
                      header.e_phentsize == sizeof(ElfW(Phdr)) &&
                      (header.e_shnum == 0 || header.e_shentsize == sizeof(ElfW(Shdr)));

@@ -42,19 +42,6 @@ PathKind Examine(const std::string& path, std::string* error) {
     return PathKind::Unknown;
 }
 
-std::FILE* CreateNew(const std::string& path) {
-    const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
-    if (fd < 0) return nullptr;
-    std::FILE* file = fdopen(fd, "wb");
-    if (file == nullptr) {
-        const int reason = errno;
-        close(fd);
-        unlink(path.c_str());
-        errno = reason;
-    }
-    return file;
-}
-
 MoveResult SetAside(const std::string& path, const std::string& aside, std::string* error) {
     if (link(path.c_str(), aside.c_str()) == 0) return MoveResult::Moved;
     if (errno == EEXIST) return MoveResult::TargetExists;

@@ -22,12 +22,18 @@ constexpr Caught kCaught[] = {{SIGINT, "Ctrl-C"},     {SIGTERM, "SIGTERM"}, {SIG
 std::atomic<int> requested{0};
 static_assert(std::atomic<int>::is_always_lock_free, "usable from a signal handler");
 
-void Request(int number) {
+bool Request(int number) {
     int none = 0;
-    requested.compare_exchange_strong(none, number);
+    return requested.compare_exchange_strong(none, number);
 }
 
-void OnSignal(int number) { Request(number); }
+// A second request of any kind, when the clean ending hangs or the user
+// insists: the signal's default action, once this handler returns.
+void OnSignal(int number) {
+    if (Request(number)) return;
+    signal(number, SIG_DFL);
+    raise(number);
+}
 
 }  // namespace
 
@@ -37,8 +43,7 @@ void CatchInterrupts() {
     struct sigaction action {};
     action.sa_handler = OnSignal;
     sigemptyset(&action.sa_mask);
-    // SA_RESETHAND: the second signal takes the default action.
-    action.sa_flags = SA_RESTART | SA_RESETHAND;
+    action.sa_flags = SA_RESTART;
     for (const Caught& c : kCaught) {
         struct sigaction old {};
         sigaction(c.number, nullptr, &old);
@@ -65,7 +70,7 @@ const char* InterruptName() {
 
 int InterruptExitCode() { return 128 + requested.load(); }
 
-void OutputClosed() { Request(SIGPIPE); }
+void OutputClosed() { (void)Request(SIGPIPE); }
 
 void ExitNow(int code) { _exit(code); }
 

@@ -8,7 +8,6 @@
 #include <windows.h>
 #include <fcntl.h>
 #include <io.h>
-#include <share.h>
 #include <sys/stat.h>
 
 #include <cerrno>
@@ -35,20 +34,6 @@ PathKind Examine(const std::string& path, std::string* error) {
     if (code == ERROR_FILE_NOT_FOUND) return PathKind::None;
     *error = SystemMessage(code);
     return PathKind::Unknown;
-}
-
-std::FILE* CreateNew(const std::string& path) {
-    const int fd = _sopen(path.c_str(), _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY | _O_NOINHERIT, _SH_DENYNO,
-                          _S_IREAD | _S_IWRITE);
-    if (fd < 0) return nullptr;
-    std::FILE* file = _fdopen(fd, "wb");
-    if (file == nullptr) {
-        const int reason = errno;
-        _close(fd);
-        _unlink(path.c_str());
-        errno = reason;
-    }
-    return file;
 }
 
 MoveResult SetAside(const std::string& path, const std::string& aside, std::string* error) {
