@@ -3,13 +3,10 @@
 // request queue that answers 503 rather than wait without end.
 #include "app/view/FrameFeed.h"
 #include "app/view/RequestQueue.h"
-#include "support/Handoffs.h"
 
 #include <gtest/gtest.h>
 
-#include <future>
 #include <memory>
-#include <thread>
 #include <vector>
 
 using namespace std::chrono_literals;
@@ -19,14 +16,6 @@ using kxhost::ViewAnswer;
 using kxhost::ViewRequest;
 
 namespace {
-
-void PublishUpTo(FrameFeed& feed, long last) {
-    for (long k = 0; k <= last; ++k) {
-        auto frame = std::make_shared<kxhost::ViewFrame>();
-        frame->index = k;
-        feed.Publish(std::move(frame));
-    }
-}
 
 std::vector<long> Indices(const std::vector<std::shared_ptr<const kxhost::ViewFrame>>& frames) {
     std::vector<long> indices;
@@ -39,65 +28,58 @@ std::vector<long> Indices(const std::vector<std::shared_ptr<const kxhost::ViewFr
 TEST(FrameFeed, ANewReaderGetsTheNewestAndALateOneSkipsToTheOldestKept) {
     FrameFeed feed;
     const long last = FrameFeed::kKept + 9;
-    PublishUpTo(feed, last);
-    EXPECT_EQ(Indices(feed.Next(-1, 0ms)), std::vector<long>{last});
-    EXPECT_EQ(Indices(feed.Next(last - 2, 0ms)), (std::vector<long>{last - 1, last}));
-    const std::vector<long> behind = Indices(feed.Next(0, 0ms));
+    for (long k = 0; k <= last; ++k) {
+        auto frame = std::make_shared<kxhost::ViewFrame>();
+        frame->index = k;
+        feed.Publish(std::move(frame));
+    }
+    EXPECT_EQ(Indices(feed.Next(-1)), std::vector<long>{last});
+    EXPECT_EQ(Indices(feed.Next(last - 2)), (std::vector<long>{last - 1, last}));
+    const std::vector<long> behind = Indices(feed.Next(0));
     ASSERT_EQ(behind.size(), static_cast<std::size_t>(FrameFeed::kKept));
     EXPECT_EQ(behind.front(), last - FrameFeed::kKept + 1);
     EXPECT_EQ(behind.back(), last);
-    EXPECT_TRUE(feed.Next(last, 10ms).empty()) << "nothing new: empty after the time-out";
-}
-
-TEST(FrameFeed, ClosingWakesAWaitingReader) {
-    FrameFeed feed;
-    PublishUpTo(feed, 0);
-    auto reader = std::async(std::launch::async, [&] { return feed.Next(0, 60s); });
-    std::this_thread::sleep_for(50ms);  // waiting by now, most likely; it must end either way
+    EXPECT_TRUE(feed.Next(last).empty());
     feed.Close();
-    ASSERT_EQ(reader.wait_for(10s), std::future_status::ready);
-    EXPECT_TRUE(reader.get().empty());
-    EXPECT_TRUE(feed.Closed());
+    EXPECT_TRUE(feed.Next(0).empty()) << "closed: nothing more to send";
 }
 
 TEST(RequestQueue, FullTimedOutAndClosedRequestsGet503AndAreNeverCarriedOut) {
-    RequestQueue queue(1);
-    ViewRequest request;
-    int handled = 0;
-    // A client that tries again while the queue is full, as the 503 asks.
-    auto submitPatiently = [&] {
-        ViewAnswer answer;
-        do {
-            answer = queue.Submit(request, 60s);
-        } while (answer.text.find("too many") == 0);
-        return answer;
-    };
-    auto full = [&] { return queue.Submit(request, 0ms).text.find("too many") == 0; };
+    int handled = 0, wakes = 0;
+    RequestQueue queue(1, [&] { ++wakes; });
     auto handle = [&](const ViewRequest&) {
         ++handled;
         return ViewAnswer{200, "done"};
     };
+    const auto now = RequestQueue::Clock::now();
+    ViewRequest request;
+    ViewAnswer answer;
 
-    // Nobody drains: the request is withdrawn undone.
-    EXPECT_EQ(queue.Submit(request, 10ms).status, 503);
+    // One waits; a second finds the queue full. The first is answered.
+    const RequestQueue::Ticket first = queue.Submit(request, now + 2s, &answer);
+    ASSERT_NE(first, nullptr);
+    EXPECT_FALSE(queue.Answered(first, now, &answer));
+    EXPECT_EQ(queue.Submit(request, now + 2s, &answer), nullptr);
+    EXPECT_EQ(answer.status, 503);
     queue.Drain(handle);
-    EXPECT_EQ(handled, 0);
+    ASSERT_TRUE(queue.Answered(first, now, &answer));
+    EXPECT_EQ(answer.status, 200);
+    EXPECT_EQ(handled, 1);
+    EXPECT_EQ(wakes, 1);
 
-    // One waits; a second finds the queue full, at once.
-    auto first = std::async(std::launch::async, submitPatiently);
-    EXPECT_TRUE(kxtest::Eventually(full));
+    // Not taken by its deadline: withdrawn undone.
+    const RequestQueue::Ticket late = queue.Submit(request, now + 2s, &answer);
+    ASSERT_TRUE(queue.Answered(late, now + 3s, &answer));
+    EXPECT_EQ(answer.status, 503);
     queue.Drain(handle);
-    ASSERT_EQ(first.wait_for(10s), std::future_status::ready);
-    EXPECT_EQ(first.get().status, 200);
     EXPECT_EQ(handled, 1);
 
     // Closing answers what waits, and refuses what comes later.
-    auto waiting = std::async(std::launch::async, submitPatiently);
-    EXPECT_TRUE(kxtest::Eventually(full));
+    const RequestQueue::Ticket waiting = queue.Submit(request, now + 2s, &answer);
     queue.Close();
-    ASSERT_EQ(waiting.wait_for(10s), std::future_status::ready);
-    EXPECT_EQ(waiting.get().status, 503);
-    EXPECT_EQ(queue.Submit(request, 60s).status, 503);
+    ASSERT_TRUE(queue.Answered(waiting, now, &answer));
+    EXPECT_EQ(answer.status, 503);
+    EXPECT_EQ(queue.Submit(request, now + 2s, &answer), nullptr);
     queue.Drain(handle);
     EXPECT_EQ(handled, 1);
 }

@@ -10,14 +10,12 @@ void FrameFeed::Publish(std::shared_ptr<const ViewFrame> frame) {
         newest_ = frame->index;
         ring_[static_cast<std::size_t>(newest_ % kKept)].swap(frame);
     }
-    published_.notify_all();
     // The frame it replaced is freed here, outside the lock.
 }
 
-std::vector<std::shared_ptr<const ViewFrame>> FrameFeed::Next(long seen, std::chrono::milliseconds timeout) {
+std::vector<std::shared_ptr<const ViewFrame>> FrameFeed::Next(long seen) {
     std::vector<std::shared_ptr<const ViewFrame>> frames;
-    std::unique_lock<std::mutex> guard(lock_);
-    published_.wait_for(guard, timeout, [&] { return closed_ || newest_ > seen; });
+    std::lock_guard<std::mutex> guard(lock_);
     if (closed_ || newest_ <= seen) return frames;
     const long first = seen < 0 ? newest_ : std::max(seen + 1, newest_ - kKept + 1);
     for (long index = first; index <= newest_; ++index) frames.push_back(ring_[static_cast<std::size_t>(index % kKept)]);
@@ -30,11 +28,8 @@ long FrameFeed::Newest() {
 }
 
 void FrameFeed::Close() {
-    {
-        std::lock_guard<std::mutex> guard(lock_);
-        closed_ = true;
-    }
-    published_.notify_all();
+    std::lock_guard<std::mutex> guard(lock_);
+    closed_ = true;
 }
 
 bool FrameFeed::Closed() {

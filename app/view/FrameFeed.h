@@ -1,12 +1,10 @@
 // The newest frames, from the program's thread, which alone calls the
-// channel, to the web server's threads. Neither side ever waits for the
+// channel, to the web server's thread. Neither side ever waits for the
 // other's work: the lock guards only pointer swaps and flags.
 #pragma once
 
 #include "app/view/ViewFrame.h"
 
-#include <chrono>
-#include <condition_variable>
 #include <memory>
 #include <mutex>
 #include <vector>
@@ -23,8 +21,8 @@ public:
     // Frames come with consecutive indices from 0.
     void Publish(std::shared_ptr<const ViewFrame> frame);
     // The frames above `seen` that are still kept, oldest first; only the
-    // newest when `seen` is negative. Empty after `timeout` or once closed.
-    std::vector<std::shared_ptr<const ViewFrame>> Next(long seen, std::chrono::milliseconds timeout);
+    // newest when `seen` is negative. Empty once closed.
+    std::vector<std::shared_ptr<const ViewFrame>> Next(long seen);
     // The index of the newest frame; -1 before the first.
     long Newest();
     void Close();
@@ -32,7 +30,6 @@ public:
 
 private:
     std::mutex lock_;
-    std::condition_variable published_;
     std::vector<std::shared_ptr<const ViewFrame>> ring_ = std::vector<std::shared_ptr<const ViewFrame>>(kKept);
     long newest_ = -1;
     bool closed_ = false;

@@ -43,7 +43,7 @@ bool FrameStreams::Refill(Stream& stream) {
         stream.out = hello_;
         return true;
     }
-    const auto frames = feed_.Next(stream.seen, std::chrono::milliseconds(0));
+    const auto frames = feed_.Next(stream.seen);
     for (const auto& frame : frames) stream.out += frame->Event();
     if (!frames.empty()) {
         stream.seen = frames.back()->index;
