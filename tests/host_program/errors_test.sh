@@ -17,6 +17,9 @@ expect_in out.txt "--set-north" "record --help"
 echo "keep me" | tee walk.csv walk-suit1.bvh >plain
 long=$(printf 'n%.0s' $(seq 300)).csv
 tessarel=$(ls "$program_dir" | grep -E '^(lib)?Tessarel\.(so|dll)$')
+suits=${tessarel/Tessarel/Kestrion}
+# The libraries the plug-in links to, beside its copies here, where they look.
+cp "$program_dir/$tessarel" "$program_dir/$suits" .
 # The plug-in itself, patched: its channel type renamed (a copy under its own
 # name, here), or its GUID one bit off. Name and GUID may be data or operands
 # of stores, hence short patterns; mangled names (14KestrionUnique) stay.
@@ -30,7 +33,7 @@ while IFS='|' read -r code pattern also command; do
   [ "$(tail -1 err.txt)" = "$(own_errors)" ] || fail "$command: the error is not the last line"
   if [ -n "$also" ]; then expect_in err.txt "$also" "$command"
   elif grep -q '^plug-in: ' err.txt; then fail "$command: the suits started"; fi
-  expect_no_files "$command" "walk.csv|walk-suit1.bvh|plain|$plugin_file|$wrong_guid"
+  expect_no_files "$command" "walk.csv|walk-suit1.bvh|plain|$plugin_file|$wrong_guid|$tessarel|$suits"
 done <<'EOF'
 2|not expected: --bogus||host stream --bogus
 2|not expected: --bogus||host --bogus info
@@ -71,11 +74,8 @@ EOF
 [ "$(cat walk.csv walk-suit1.bvh)" = "keep me"$'\n'"keep me" ] || fail "existing files changed without --force"
 
 # A plain name is the file in this folder, not one on the loader's search
-# path: here the renamed copy under the plug-in's own name, with the suit
-# library it needs beside it (Wine looks there, not in the program's folder).
+# path: here the renamed copy under the plug-in's own name.
 # A plug-in cut short is refused before the loader touches its missing parts.
-suits=${tessarel/Tessarel/Kestrion}
-cp "$program_dir/$suits" .
 expect_error 1 "is not the suit plug-in: its channel type is not named" --plugin "$plugin_file" info
 # (Under a name of its own: Wine, finding no library in a file, loads one
 # of the same name from the program's folder.)
@@ -87,7 +87,7 @@ done
 host record walk.bvh --seconds 0.2 --force
 expect_exit 0 "record --force"
 check_bvh walk-suit1.bvh 40 8 >&2 || fail "--force did not replace walk-suit1.bvh with a recording"
-rm -f walk.csv walk-suit[01].bvh plain "$plugin_file" "$wrong_guid" "$suits" cut.so
+rm -f walk.csv walk-suit[01].bvh plain "$plugin_file" "$wrong_guid" "$tessarel" "$suits" cut.so
 
 if linux_only "a Windows path holds 260 characters; FIFOs and links are plain files there"; then
   name250=$(printf 'w%.0s' $(seq 246)).csv
