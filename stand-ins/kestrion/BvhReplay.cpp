@@ -19,13 +19,18 @@ using namespace joint;
 // The joint whose bone a joint's rotation swings: its one child, where it
 // has exactly one.
 int BoneEnd(int j) {
-    int end = -1;
-    for (int c = j + 1; c < kJoints; ++c) {
-        if (Skeleton()[std::size_t(c)].parent != j) continue;
-        if (end >= 0) return -1;
-        end = c;
-    }
-    return end;
+    static const std::array<int, kJoints> ends = [] {
+        std::array<int, kJoints> e;
+        e.fill(-1);
+        std::array<int, kJoints> children{};
+        for (int c = 1; c < kJoints; ++c) {
+            const int up = Skeleton()[std::size_t(c)].parent;
+            if (children[std::size_t(up)]++ == 0) e[std::size_t(up)] = c;
+        }
+        for (int k = 0; k < kJoints; ++k) e[std::size_t(k)] = children[std::size_t(k)] == 1 ? e[std::size_t(k)] : -1;
+        return e;
+    }();
+    return ends[std::size_t(j)];
 }
 
 Vec3 V3(const std::array<double, 3>& a) { return {a[0], a[1], a[2]}; }
@@ -148,6 +153,9 @@ Mat3 Correction(const Aim& ours, const Aim& theirs) {
 class SourcePose {
 public:
     SourcePose(const BvhMotion& m, const std::array<int, kJoints>& s, const Mat3& up) : m_(m), up_(up) {
+        for (int i = 0; i < 3; ++i) {
+            for (int k = 0; k < 3; ++k) upright_ = upright_ && up.m[i][k] == (i == k ? 1 : 0);
+        }
         const std::size_t n = m.joints.size();
         anchor_.assign(n, -1);
         fixed_.assign(n, Vec3{});
@@ -196,17 +204,20 @@ public:
     // Our joint j's counterpart, stood up.
     Mat3 World(int j) const {
         const int a = anchor_[std::size_t(source_[j])];
-        return up_ * (a < 0 ? Mat3() : world_[std::size_t(a)]) * Transposed(up_);
+        const Mat3 world = a < 0 ? Mat3() : world_[std::size_t(a)];
+        return upright_ ? world : up_ * world * Transposed(up_);
     }
     Vec3 At(int sourceJoint) const {
         const int a = anchor_[std::size_t(sourceJoint)];
         const Vec3 f = fixed_[std::size_t(sourceJoint)];
-        return up_ * (a < 0 ? f : at_[std::size_t(a)] + world_[std::size_t(a)] * f);
+        const Vec3 at = a < 0 ? f : at_[std::size_t(a)] + world_[std::size_t(a)] * f;
+        return upright_ ? at : up_ * at;
     }
 
 private:
     const BvhMotion& m_;
     const Mat3 up_;
+    bool upright_ = true;  // already: up_ turns nothing
     std::vector<int> anchor_;
     std::vector<Vec3> fixed_;
     std::vector<std::size_t> steps_;  // the joints with channels that our joints hang from
@@ -237,8 +248,11 @@ bool ReplayBvh(std::string_view text, std::size_t maxFrames, double* frameSecond
     std::array<int, kJoints> same;
     for (int j = 0; j < kJoints; ++j) same[std::size_t(j)] = j;
     const std::array<Aim, kJoints> ours = Aims(OurBody(), same, Mat3()), theirs = Aims(m, s, up);
-    std::array<Mat3, kJoints> correction;
-    for (int j = 0; j < kJoints; ++j) correction[j] = Correction(ours[j], theirs[j]);
+    std::array<Mat3, kJoints> correction, ourBasis;
+    for (int j = 0; j < kJoints; ++j) {
+        correction[j] = Correction(ours[j], theirs[j]);
+        if (ours[j].branching) ourBasis[j] = Transposed(Basis(ours[j].along, ours[j].towards));
+    }
 
     *frameSeconds = m.frameSeconds;
     frames->clear();
@@ -259,9 +273,8 @@ bool ReplayBvh(std::string_view text, std::size_t maxFrames, double* frameSecond
                 // the source's joint is.
                 const Vec3 trunk = source.At(TrunkEnd(s, j)) - source.At(s[j]);
                 const Vec3 across = source.World(j) * theirs[j].towards;
-                ourWorld[j] = Spanning(trunk, across) && Spanning(ours[j].along, ours[j].towards)
-                                  ? Basis(trunk, across) * Transposed(Basis(ours[j].along, ours[j].towards))
-                                  : source.World(j) * correction[j];
+                ourWorld[j] = Spanning(trunk, across) ? Basis(trunk, across) * ourBasis[j]
+                                                      : source.World(j) * correction[j];
             } else {
                 ourWorld[j] = source.World(j) * correction[j];
                 // Joints of the source between this one and the next fold
