@@ -64,10 +64,10 @@ Vector ToAngles(const Quaternion& q, const double near[3]) {
         }
     }
     const double* best = shifted[away[1] < away[0] ? 1 : 0];
-    return Vector(float(best[0]), float(best[1]), float(best[2]));
+    // Rounding leaves an angle of zero a hair off, which prints as -0.000.
+    auto clean = [](double a) { return float(std::fabs(a) < 1e-6 ? 0.0 : a); };
+    return Vector(clean(best[0]), clean(best[1]), clean(best[2]));
 }
-
-bool Same(const Vector& a, const Vector& b) { return a.x == b.x && a.y == b.y && a.z == b.z; }
 
 }  // namespace
 
@@ -79,9 +79,16 @@ Frame Blend(const Frame& a, const Frame& b, double fraction) {
                         lerp(a.position.z, b.position.z));
     for (int j = 0; j < kJointCount; ++j) {
         const Vector &p = a.rotations[j], &q = b.rotations[j];
-        if (Same(p, q)) continue;  // exactly as it was, not a rounding away
-        const double near[3] = {lerp(p.x, float(Near(q.x, p.x))), lerp(p.y, float(Near(q.y, p.y))),
-                                lerp(p.z, float(Near(q.z, p.z)))};
+        const Vector linear(lerp(p.x, float(Near(q.x, p.x))), lerp(p.y, float(Near(q.y, p.y))),
+                            lerp(p.z, float(Near(q.z, p.z))));
+        // With one angle moving alone, the joint turns about one axis
+        // between two fixed turns, and slerp turns it at an even pace: the
+        // angles blended are its angles, to the bit where they stay.
+        if ((p.x == q.x) + (p.y == q.y) + (p.z == q.z) >= 2) {
+            f.rotations[j] = linear;
+            continue;
+        }
+        const double near[3] = {linear.x, linear.y, linear.z};
         f.rotations[j] = ToAngles(Slerp(FromAngles(p), FromAngles(q), fraction), near);
     }
     return f;
