@@ -7,9 +7,10 @@
 #   win32-build  the 32-bit Windows tree, built but not run
 #   win32        the 32-bit Windows tree and its tests under 32-bit Wine
 #   win64        the 64-bit Windows tree and its tests under 64-bit Wine
+#   fuzz         the replay readers' fuzzing session (scripts/fuzz.sh): clang and libFuzzer
 set -euo pipefail
 
-[ $# -gt 0 ] || { echo "usage: $0 SET... (native, try, bench, win32-build, win32, win64)" >&2; exit 2; }
+[ $# -gt 0 ] || { echo "usage: $0 SET... (native, try, bench, win32-build, win32, win64, fuzz)" >&2; exit 2; }
 
 packages=()
 for set in "$@"; do
@@ -25,7 +26,10 @@ for set in "$@"; do
     win32) packages+=(cmake ninja-build g++-mingw-w64-i686-posix googletest libcli11-dev assimp-utils wine wine32:i386) ;;
     # Only the 64-bit loader: Debian's wine package would want 32-bit Wine.
     win64) packages+=(cmake ninja-build g++-mingw-w64-x86-64-posix googletest libcli11-dev assimp-utils wine64) ;;
-    *) echo "unknown package set '$set' (native, try, bench, win32-build, win32, win64)" >&2; exit 2 ;;
+    # The whole tree is configured, so the native tree's libraries too.
+    fuzz) packages+=(cmake ninja-build clang libclang-rt-14-dev googletest libbenchmark-dev libcli11-dev liblo-dev pkg-config
+                     libcpp-httplib-dev libjs-three) ;;
+    *) echo "unknown package set '$set' (native, try, bench, win32-build, win32, win64, fuzz)" >&2; exit 2 ;;
   esac
 done
 

@@ -27,6 +27,7 @@ public:
         : frameSeconds_(frameSeconds), frames_(std::move(frames)) {}
 
     std::size_t Frames() const { return frames_.size(); }
+    double FrameSeconds() const { return frameSeconds_; }
 
     // The frame that plays `seconds` after the start, looping, as the suit
     // delivers it: null position and north applied; the modes change nothing
