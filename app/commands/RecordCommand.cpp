@@ -45,9 +45,10 @@ int HostProgram::Record() {
             osc.Send(read);
         },
         [&bar, rate](long done) { return "recording " + bar.Text(done / rate); });
-    // The last frames wait for the samples after them.
+    // The last frames wait for the samples after them, which come every
+    // 25 ms or so, whatever the rate.
     std::vector<Frame> read;
-    while (complete && !resampler.Done() && (complete = FrameClock::Pause(1 / rate))) {
+    while (complete && !resampler.Done() && (complete = FrameClock::Pause(std::min(1 / rate, 0.01)))) {
         session.Read(&read);
         record(read);
     }
