@@ -7,7 +7,8 @@
 #   win32-build  the 32-bit Windows tree, built but not run
 #   win32        the 32-bit Windows tree and its tests under 32-bit Wine
 #   win64        the 64-bit Windows tree and its tests under 64-bit Wine
-#   fuzz         the replay readers' fuzzing session (scripts/fuzz.sh): clang and libFuzzer
+#   fuzz         the replay readers' fuzzing session and limits (scripts/fuzz.sh,
+#                scripts/replay-limits.sh): clang, libFuzzer, GNU time
 set -euo pipefail
 
 [ $# -gt 0 ] || { echo "usage: $0 SET... (native, try, bench, win32-build, win32, win64, fuzz)" >&2; exit 2; }
@@ -27,8 +28,8 @@ for set in "$@"; do
     # Only the 64-bit loader: Debian's wine package would want 32-bit Wine.
     win64) packages+=(cmake ninja-build g++-mingw-w64-x86-64-posix googletest libcli11-dev assimp-utils wine64) ;;
     # The whole tree is configured, so the native tree's libraries too.
-    fuzz) packages+=(cmake ninja-build clang libclang-rt-14-dev googletest libbenchmark-dev libcli11-dev liblo-dev pkg-config
-                     libcpp-httplib-dev libjs-three) ;;
+    fuzz) packages+=(cmake ninja-build clang libclang-rt-14-dev time googletest libbenchmark-dev libcli11-dev liblo-dev
+                     pkg-config libcpp-httplib-dev libjs-three) ;;
     *) echo "unknown package set '$set' (native, try, bench, win32-build, win32, win64, fuzz)" >&2; exit 2 ;;
   esac
 done
