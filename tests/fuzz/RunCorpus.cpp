@@ -25,6 +25,6 @@ int main(int argc, char** argv) {
         std::fflush(stdout);
         LLVMFuzzerTestOneInput(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
     }
-    std::printf("%zu files read\n", files.size());
+    std::printf("%d files read\n", int(files.size()));
     return files.empty() ? 1 : 0;
 }
