@@ -69,8 +69,8 @@ Vector ToAngles(const Quaternion& q, const double near[3]) {
     return Vector(clean(best[0]), clean(best[1]), clean(best[2]));
 }
 
-}  // namespace
-
+// The motion `fraction` of the way from `a` to `b`: positions linear,
+// rotations by slerp, as angles near those of `a` and `b`.
 Frame Blend(const Frame& a, const Frame& b, double fraction) {
     if (fraction <= 0) return a;
     Frame f = a;
@@ -93,6 +93,8 @@ Frame Blend(const Frame& a, const Frame& b, double fraction) {
     }
     return f;
 }
+
+}  // namespace
 
 double FrameResampler::Now() {
     return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();

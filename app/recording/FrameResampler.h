@@ -46,8 +46,4 @@ private:
     std::vector<std::deque<Sample>> samples_;
 };
 
-// The motion `fraction` of the way from `a` to `b`: positions linear,
-// rotations by slerp, as angles near those of `a` and `b`.
-Frame Blend(const Frame& a, const Frame& b, double fraction);
-
 }  // namespace kxhost

@@ -4,6 +4,7 @@
 #include "kestrion/Quoted.h"
 #include "kestrion/TextScanner.h"
 
+#include <array>
 #include <cmath>
 #include <cstdio>
 
