@@ -10,9 +10,11 @@
 #   package      the packaging tools (scripts/package.sh also asks for the
 #                sets of the trees it builds: try and win32-build)
 #   package-test what the packages' test unpacks and checks them with
+#   fuzz         the replay readers' fuzzing session and limits (scripts/fuzz.sh,
+#                scripts/replay-limits.sh): clang, libFuzzer, GNU time
 set -euo pipefail
 
-[ $# -gt 0 ] || { echo "usage: $0 SET... (native, try, bench, win32-build, win32, win64, package, package-test)" >&2; exit 2; }
+[ $# -gt 0 ] || { echo "usage: $0 SET... (native, try, bench, win32-build, win32, win64, package, package-test, fuzz)" >&2; exit 2; }
 
 packages=()
 for set in "$@"; do
@@ -32,7 +34,10 @@ for set in "$@"; do
     # dpkg-dev: dpkg-shlibdeps, for the package's dependencies.
     package) packages+=(dpkg-dev help2man zip) ;;
     package-test) packages+=(unzip lintian) ;;
-    *) echo "unknown package set '$set' (native, try, bench, win32-build, win32, win64, package, package-test)" >&2; exit 2 ;;
+    # The whole tree is configured, so the native tree's libraries too.
+    fuzz) packages+=(cmake ninja-build clang libclang-rt-14-dev time googletest libbenchmark-dev libcli11-dev liblo-dev
+                     pkg-config libmicrohttpd-dev libjs-three) ;;
+    *) echo "unknown package set '$set' (native, try, bench, win32-build, win32, win64, package, package-test, fuzz)" >&2; exit 2 ;;
   esac
 done
 

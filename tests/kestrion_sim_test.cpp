@@ -1,10 +1,15 @@
-// The simulated suits: motion that a 3D program shows as a person walking.
-// Captured motion replayed through them: files in each naming style and
-// rest pose, written here, must move our skeleton's bones the way the
-// source's move; bad files are refused, naming file, line and reason. Bad
-// environment settings are refused, saying which and why. (The library's
-// samples and calls are checked against the reference model, and each
-// setting's effect where the host program runs.)
+// The simulated suits: motion that a 3D program shows as a person walking,
+// as the suits compute it and as a recording resamples it. Captured motion
+// replayed through them: files in each naming style, rest pose and up axis,
+// written here, must move our skeleton's bones the way the source's move;
+// our own recordings replay exactly; hostile files are refused, naming
+// file, line and reason, safely. Bad environment settings are refused,
+// saying which and why. (The library's samples and calls are checked
+// against the reference model, and each setting's effect where the host
+// program runs.)
+#include "app/recording/BvhWriter.h"
+#include "app/recording/CsvWriter.h"
+#include "app/recording/FrameResampler.h"
 #include "kestrion/Environment.h"
 #include "kestrion/Replay.h"
 #include "kestrion/SuitMotion.h"
@@ -16,6 +21,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <deque>
 #include <filesystem>
 #include <fstream>
@@ -33,6 +39,34 @@ Frame Pose(int suit, double seconds, const kestrion::MotionSettings& s = {}) {
     Frame f{};
     kestrion::ComputePose(suit, seconds, s, &f);
     return f;
+}
+
+// The one replay in a file's text, or null with `error`.
+std::shared_ptr<const kestrion::Replay> FromText(const std::string& text, const std::string& name, std::string* error) {
+    kestrion::ReplayBudget budget;
+    kestrion::Replays replays;
+    return kestrion::ReplaysFromText(text, name, &budget, &replays, error) ? replays.front() : nullptr;
+}
+
+// 30 seconds of a suit's walk: at 40 Hz as the suit computes it, or as a
+// recording at `rate` makes it of what a driver reads every 25.5 ms (a
+// pause and a pass), each sample first seen at the next read.
+std::vector<Frame> Walk(int suit, double rate) {
+    std::vector<Frame> frames;
+    if (rate == 0) {
+        for (int i = 0; i < 30 * 40; ++i) frames.push_back(Pose(suit, i / 40.0));
+        return frames;
+    }
+    kxhost::FrameResampler resampler(rate, long(30 * rate));
+    std::vector<Frame> read(1), recorded;
+    for (long k = 0; !resampler.Done(); ++k) {
+        const double now = k / rate, sampled = std::floor(now / 0.0255) * 0.0255;
+        read[0] = Pose(suit, sampled);
+        read[0].leadWord = std::uint32_t(1 + std::lround(sampled / 0.0255));
+        resampler.Add(read, now);
+        while (resampler.Next(&recorded)) frames.push_back(recorded[0]);
+    }
+    return frames;
 }
 
 float MaxJointStep(const Frame& a, const Frame& b) {
@@ -53,17 +87,24 @@ double Correlation(const std::vector<double>& a, const std::vector<double>& b) {
     return ab / std::sqrt(aa * bb);
 }
 
-// Each suit's 30-second walk at 40 Hz, as a 3D program shows it.
-TEST(SuitMotion, WalksLikeAPerson) {
+// Each suit's 30-second walk as a 3D program shows it: as computed, and as
+// recordings at 40 and 120 Hz make it, which hold no frame twice.
+class SuitMotionAt : public ::testing::TestWithParam<double> {};
+
+TEST_P(SuitMotionAt, WalksLikeAPerson) {
     for (int suit = 0; suit < 4; ++suit) {
         SCOPED_TRACE("suit " + std::to_string(suit));
         double knee[2] = {1e9, -1e9}, elbow[2] = {1e9, -1e9}, lowestFoot = 1e9, highestStance = -1e9;
         double leastRise = 1e9, offCentre = 0, headTilt = 0, jointStep = 0, hipsStep = 0;
         std::vector<double> swing[4];  // forward: left wrist, left ankle, right wrist, right ankle
         auto range = [](double* r, double v) { r[0] = std::min(r[0], v), r[1] = std::max(r[1], v); };
-        Frame last = Pose(suit, 0);
-        for (int i = 0; i < 30 * 40; ++i) {
-            const Frame f = Pose(suit, i / 40.0);
+        const std::vector<Frame> walk = Walk(suit, GetParam());
+        ASSERT_EQ(walk.size(), GetParam() == 0 ? 1200u : std::size_t(30 * GetParam()));
+        Frame last = walk[0];
+        int held = 0;
+        for (std::size_t i = 0; i < walk.size(); ++i) {
+            const Frame& f = walk[i];
+            held += i > 0 && std::memcmp(&f.position, &last.position, sizeof f.rotations + sizeof f.position) == 0;
             const Posed p = Draw(f);
             const Vec3 up{0, 1, 0}, side = Cross(up, p.world[kHips] * Vec3{0, 0, 1});
             const Vec3 left = (1 / Length(side)) * side, ahead = Cross(left, up);
@@ -93,6 +134,7 @@ TEST(SuitMotion, WalksLikeAPerson) {
             hipsStep = std::max(hipsStep, Length(p.at[kHips] - Draw(last).at[kHips]));
             last = f;
         }
+        EXPECT_EQ(held, 0) << "frames the same as the one before";
         EXPECT_GT(knee[0], -2);  // knees bend only to swing the shin back
         EXPECT_GT(knee[1], 40);
         EXPECT_GT(elbow[0], -2);  // elbows only to bring the forearm forward
@@ -110,6 +152,10 @@ TEST(SuitMotion, WalksLikeAPerson) {
         EXPECT_LT(pace, 200);
     }
 }
+
+INSTANTIATE_TEST_SUITE_P(SuitMotion, SuitMotionAt, ::testing::Values(0.0, 40.0, 120.0), [](const auto& info) {
+    return info.param == 0 ? std::string("Computed") : "RecordedAt" + std::to_string(int(info.param)) + "Hz";
+});
 
 // Calibration: see the replay tests.
 TEST(SuitMotion, ModesActAndEverySuitWalksItsOwnWay) {
@@ -162,8 +208,10 @@ const Style kStyles[] = {
     {"Own", "Left", "Right", "", "ZXY", 0.01, "", "", {}, {{"%Ankle_End"}, {"%Wrist_End"}, {"Head_End"}}},
 };
 
-enum Rest { TPose, APose, BentArms };
-const char* const kRests[] = {"TPose", "APose", "BentArms"};
+// ZUp: the T-pose, written by a program whose Z is up: offsets and
+// positions turned a quarter about X, and the channels with them.
+enum Rest { TPose, APose, BentArms, ZUp };
+const char* const kRests[] = {"TPose", "APose", "BentArms", "ZUp"};
 
 std::string Sided(std::string name, const char* side) {
     const std::size_t at = name.find('%');
@@ -171,6 +219,12 @@ std::string Sided(std::string name, const char* side) {
 }
 
 std::string Numbers(Vec3 v) { return std::to_string(v.x) + " " + std::to_string(v.y) + " " + std::to_string(v.z); }
+
+// Y up made Z up: y becomes z, z becomes -y; so a channel about or along Y
+// is one about or along Z, and one about or along Z goes the other way
+// about or along Y.
+Vec3 ToZUp(Vec3 v) { return {v.x, -v.z, v.y}; }
+char ZUpAxis(char axis) { return axis == 'Y' ? 'Z' : axis == 'Z' ? 'Y' : 'X'; }
 
 // A source file: its bones in file order and units, its text, and where
 // its joints are in each frame.
@@ -215,23 +269,28 @@ Source Write(const Style& style, Rest rest, int frameCount) {
                 if (up == src.Index(top)) src.body[k].offset = r * src.body[k].offset;
     };
     for (int side = 0; side < 2; ++side) {
-        if (rest != TPose) turnBelow(ours[side ? 13 : 9], Rotation('Z', side ? 45 : -45));
+        if (rest == APose || rest == BentArms) turnBelow(ours[side ? 13 : 9], Rotation('Z', side ? 45 : -45));
         if (rest == BentArms) turnBelow(ours[side ? 14 : 10], Rotation('Y', side ? 50 : -50));
     }
     double low = 1e9, high = -1e9;
     for (const Vec3& p : Forward(src.body, {}, {}).at) low = std::fmin(low, p.y), high = std::fmax(high, p.y);
     src.height = high - low;
 
+    const bool zUp = rest == ZUp;
+    auto turned = [zUp](Vec3 v) { return zUp ? ToZUp(v) : v; };
+    auto axis = [zUp](char c) { return std::string(1, zUp ? ZUpAxis(c) : c); };
     std::string rotations;
-    for (const char* c = style.order; *c; ++c) rotations += std::string(" ") + *c + "rotation";
+    for (const char* c = style.order; *c; ++c) rotations += " " + axis(*c) + "rotation";
     std::vector<int> moving;  // the joints with channels, in a frame line's order
     std::function<void(int, const std::string&)> write = [&](int k, const std::string& pad) {
         const Bone& b = src.body[k];
         const bool end = b.name.size() > 4 && b.name.substr(b.name.size() - 4) == "_End";
         src.text += pad + (end ? "End Site" : (k == 0 ? "ROOT " : "JOINT ") + (style.prefix + b.name)) + "\n" + pad +
-                    "{\n" + pad + "  OFFSET " + Numbers(b.offset) + "\n";
+                    "{\n" + pad + "  OFFSET " + Numbers(turned(b.offset)) + "\n";
         if (!end) {
-            src.text += pad + "  CHANNELS " + (k == 0 ? "6 Xposition Yposition Zposition" : b.still ? "0" : "3") +
+            src.text += pad + "  CHANNELS " +
+                        (k == 0 ? "6 " + axis('X') + "position " + axis('Y') + "position " + axis('Z') + "position"
+                                : b.still ? "0" : "3") +
                         (b.still ? "\n" : rotations + "\n");
             if (!b.still) moving.push_back(k);
         }
@@ -245,13 +304,13 @@ Source Write(const Style& style, Rest rest, int frameCount) {
     for (int f = 0; f < frameCount; ++f) {
         const double time = f / 30.0;
         const Vec3 root = style.unit * Vec3{12 * time, 95, 7 * time};
-        src.text += Numbers(root);
+        src.text += Numbers(zUp ? Vec3{root.x, root.y, -root.z} : root);
         std::vector<Mat3> local(n);
         for (int k : moving) {
             double angles[3];
             for (int c = 0; c < 3; ++c) {
                 angles[c] = 35 * std::sin(0.9 * time * (1 + 0.31 * k + 0.17 * c) + 0.7 * k + 1.3 * c);
-                src.text += " " + std::to_string(angles[c]);
+                src.text += " " + std::to_string(zUp && style.order[c] == 'Z' ? -angles[c] : angles[c]);
             }
             local[k] = Compose(style.order, angles);
         }
@@ -267,7 +326,7 @@ TEST_P(ReplayMapping, MovesEveryBoneAsTheSourceDoes) {
     const Style& style = kStyles[std::get<0>(GetParam())];
     const Source src = Write(style, Rest(std::get<1>(GetParam())), 45);
     std::string error;
-    const auto replay = kestrion::Replay::FromText(src.text, "mapped.bvh", &error);
+    const auto replay = FromText(src.text, "mapped.bvh", &error);
     ASSERT_NE(replay, nullptr) << error;
     ASSERT_EQ(replay->Frames(), src.frames.size());
     // Where a point of ours is in the source: a joint, or the middle of what
@@ -280,25 +339,40 @@ TEST_P(ReplayMapping, MovesEveryBoneAsTheSourceDoes) {
             sum = sum + p.at[src.Index(Sided(tip, point % 2 ? style.right : style.left))];
         return (1.0 / tips.size()) * sum;
     };
-    // Each bone of ours; for the hips and the chest, their line from right
-    // to left and up to the neck.
-    std::vector<std::pair<int, int>> bones{{kRightHip, kLeftHip}, {kChest, kNeck}};
+    // Each bone of ours, the trunk's included (the hips' to the chest, the
+    // chest's to the neck), along the source's chain; the short ones from
+    // the hips to the thighs and from the chest to the collars are the
+    // trunk's own.
+    std::vector<std::pair<int, int>> bones{{kHips, kChest}, {kChest, kNeck}};
     for (int p = 1; p < int(OurBody().size()); ++p)
         if (OurBody()[p].parent != kHips && OurBody()[p].parent != kChest) bones.push_back({OurBody()[p].parent, p});
+    // The part of `v` across the trunk.
+    auto across = [](Vec3 v, Vec3 trunk) { return v - (Dot(v, trunk) / Dot(trunk, trunk)) * trunk; };
+    double worst[2] = {0, 0};  // of the limbs, of the trunk
     for (std::size_t f = 0; f < src.frames.size(); ++f) {
         Frame frame{};
         replay->Pose((f + 0.5) / 30, kestrion::MotionSettings(), &frame);  // at the file's own rate
         const Posed ours = Draw(frame);
         for (const auto& [from, to] : bones) {
-            EXPECT_LT(DegreesBetween(ours.at[to] - ours.at[from], at(src.frames[f], to) - at(src.frames[f], from)), 2.0)
-                << "frame " << f << ", the bone from joint " << from;
+            const double off = DegreesBetween(ours.at[to] - ours.at[from], at(src.frames[f], to) - at(src.frames[f], from));
+            EXPECT_LT(off, 2.0) << "frame " << f << ", the bone from joint " << from;
+            worst[from == kHips || from == kChest] = std::max(worst[from == kHips || from == kChest], off);
         }
+        // Turned about the trunk as the source's hips are: their line from
+        // right to left, seen along the trunk.
+        const Vec3 trunk = ours.at[kChest] - ours.at[kHips];
+        EXPECT_LT(DegreesBetween(across(ours.at[kLeftHip] - ours.at[kRightHip], trunk),
+                                 across(at(src.frames[f], kLeftHip) - at(src.frames[f], kRightHip), trunk)),
+                  2.0)
+            << "frame " << f << ", the hips' turn";
         // Centimetres, by the height of the skeleton.
         ASSERT_LT(Length(ours.at[kHips] - (177.0 / src.height) * src.frames[f].at[0]), 0.01) << "frame " << f;
     }
+    RecordProperty("worst_limb_degrees", std::to_string(worst[0]));
+    RecordProperty("worst_trunk_degrees", std::to_string(worst[1]));
 }
 
-INSTANTIATE_TEST_SUITE_P(Styles, ReplayMapping, ::testing::Combine(::testing::Range(0, 3), ::testing::Range(0, 3)),
+INSTANTIATE_TEST_SUITE_P(Styles, ReplayMapping, ::testing::Combine(::testing::Range(0, 3), ::testing::Range(0, 4)),
                          [](const auto& info) {
                              return std::string(kStyles[std::get<0>(info.param)].name) + "Names" +
                                     kRests[std::get<1>(info.param)];
@@ -308,7 +382,7 @@ INSTANTIATE_TEST_SUITE_P(Styles, ReplayMapping, ::testing::Combine(::testing::Ra
 // and in replayed motion alike.
 TEST(Calibration, NullAndNorthMakeThePresentPlaceAndHeadingTheOrigin) {
     std::string error;
-    const auto replay = kestrion::Replay::FromText(Write(kStyles[1], TPose, 20).text, "turning.bvh", &error);
+    const auto replay = FromText(Write(kStyles[1], TPose, 20).text, "turning.bvh", &error);
     ASSERT_NE(replay, nullptr) << error;
     for (const bool replaying : {false, true}) {
         kestrion::MotionSettings s;
@@ -358,7 +432,7 @@ TEST_F(SimEnvironment, RefusesBadValuesSayingWhichAndWhy) {
         {"INIT", "must be 'ok' or 'fail'", {"maybe"}},
         {"NO_OPEN", "must list suit indices", {"1,,2", "a", "-1", "1,"}},
         {"HANG", "must be SUIT:KIND:AFTER", {"1:sleep:4", "1:spin", "x:wait:1", "1:mutex:-1", "1:wait:2:3", ":wait:1"}},
-        {"REPLAY", "must name BVH files separated by commas", {",x.bvh"}},
+        {"REPLAY", "must name BVH or CSV files separated by commas", {",x.bvh"}},
     };
     for (const auto& [name, rule, values] : bad) {
         for (const std::string& value : values) {
@@ -379,35 +453,124 @@ TEST_F(SimEnvironment, ReplaysAFilePerSuitUnlessTheSuitsAreCounted) {
     EXPECT_EQ(settings.replays[1]->Frames(), 4u);  // in the list's order
     EXPECT_FALSE(Read({{"SUITS", "1"}, {"REPLAY", a + "," + b}}));
     EXPECT_EQ(error, "KESTRION_SIM_REPLAY names 2 files for 1 suits");
-    EXPECT_FALSE(Read({{"REPLAY", a + ".missing"}}));
-    EXPECT_EQ(error, "KESTRION_SIM_REPLAY: cannot read '" + a + ".missing'");
 }
 
-TEST_F(SimEnvironment, RefusesAReplayNamingFileLineAndReason) {
+// What a writer puts in a file.
+std::string Written(const std::function<void(std::FILE*)>& write) {
+    const std::string path = (std::filesystem::temp_directory_path() / UniqueName("written")).string();
+    std::FILE* file = std::fopen(path.c_str(), "w+b");
+    write(file);
+    std::string text(std::size_t(std::ftell(file)), '\0');
+    std::rewind(file);
+    text.resize(std::fread(&text[0], 1, text.size(), file));
+    std::fclose(file);
+    std::remove(path.c_str());
+    return text;
+}
+
+// Our own files, as the host program writes them, with any line ends,
+// replay within the printed precision (angles modulo 360): two suits
+// walking, with a hop, whose knees bend past 90 degrees.
+TEST(OwnRecordings, ReplayExactly) {
+    kestrion::MotionSettings hop;
+    hop.jumping = true;
+    std::vector<Frame> suits[2];
+    for (int k = 0; k < 40; ++k) {
+        for (int suit : {0, 1}) suits[suit].push_back(Pose(suit, 4.6 + k / 40.0, hop));
+    }
+    const std::string bvh = Written([&](std::FILE* file) {
+        kxhost::BvhWriter writer(file, 1 / 40.0);
+        writer.Begin();
+        for (const Frame& f : suits[0]) writer.Add(f);
+        writer.Finish();
+    });
+    const std::string csv = Written([&](std::FILE* file) {
+        kxhost::CsvWriter writer(file);
+        writer.Begin();
+        for (int k = 0; k < 40; ++k) {
+            for (int suit : {0, 1}) writer.Add(k, k / 40.0, suit, suits[suit][std::size_t(k)]);
+        }
+    });
+    auto lineEnds = [](std::string text, const char* end) {
+        for (std::size_t at = 0; (at = text.find('\n', at)) != std::string::npos; at += std::strlen(end))
+            text.replace(at, 1, end);
+        return text;
+    };
+    const std::pair<std::string, std::string> files[] = {
+        {"own.bvh", bvh}, {"own.bvh", "\xEF\xBB\xBF" + lineEnds(bvh, "\r\n")}, {"own.bvh", lineEnds(bvh, "\r")},
+        {"own.CSV", csv}, {"own.csv", lineEnds(csv, "\r")}};
+    for (const auto& [name, text] : files) {
+        kestrion::ReplayBudget budget;
+        kestrion::Replays replays;
+        std::string error;
+        ASSERT_TRUE(kestrion::ReplaysFromText(text, name, &budget, &replays, &error)) << error;
+        ASSERT_EQ(replays.size(), name == "own.bvh" ? 1u : 2u);
+        for (std::size_t suit = 0; suit < replays.size(); ++suit) {
+            for (int k = 0; k < 40; ++k) {
+                Frame f{};
+                replays[suit]->Pose((k + 0.5) / 40, kestrion::MotionSettings(), &f);
+                const float *got = &f.position.x, *want = &suits[suit][std::size_t(k)].position.x;
+                for (int v = 0; v < 3 + 3 * kJointCount; ++v) {
+                    EXPECT_NEAR(v < 3 ? got[v] - want[v] : std::remainder(got[v] - want[v], 360.0f), 0.0f, 0.0011f)
+                        << name << " suit " << suit << " frame " << k << " value " << v;
+                }
+            }
+        }
+    }
+}
+
+TEST_F(SimEnvironment, RefusesHostileReplaysSayingWhereAndWhySafely) {
     // A good file made bad, every `find` replaced: the message names the line
     // `below` the first holding `anchor`, and the reason.
-    const std::tuple<const char*, const char*, const char*, int, const char*> refusals[] = {
+    using namespace std::string_literals;
+    std::string chain = "ROOT x {";
+    for (int k = 0; k < 1100; ++k) chain += "\nJOINT x {";
+    const std::tuple<std::string, std::string, const char*, int, std::string> refusals[] = {
         {"mixamorig:LeftForeArm", "mixamorig:LeftLowerArm", "ROOT", 0, "unknown skeleton: no joint named LeftForeArm"},
         {"mixamorig:", "mixamorig:X", "ROOT", 0, "unknown skeleton: its joints are named"},
         {"mixamorig:Hips", "mixamorig:Pelvis", "ROOT", 0, "no hips: no joint named Hips"},
         {"\n0.000000 95.000000", "\n0.000000 9x5", "Frame Time", 1, "'9x5' is not a number"},
         {"\n0.000000 95.000000", "\n95.000000", "Frame Time", 1, "89 values on a frame line, expected 90"},
-        {"Frames: 3", "Frames: 0", "Frames:", 0, "no frames"},
+        {"\n0.000000 95.000000", "\n1e39 95.000000", "Frame Time", 1, "'1e39' is out of range"},
+        {"OFFSET 5.000000 -3.000000", "OFFSET -1e308 -3.000000", "-1e308", 0, "'-1e308' is out of range"},
+        {"Frames: 3", "Frames: 0", "Frames:", 0, "Frames: must be a whole number from 1 to 100000, not '0'"},
+        {"Frames: 3", "Frames: 1e300", "Frames:", 0, "not '1e300'"},
+        {"Frames: 3", "Frames: 18446744073709551616", "Frames:", 0, "not '18446744073709551616'"},
         {"Frames: 3", "Frames: 5", "Frames:", 0, "Frames: says 5 but the file has 3"},
         {"Frame Time: 0.0333333", "Frame Time: 0", "Frame Time", 0, "a frame time of 0 s; it must be from 0.0001"},
+        {"Frame Time: 0.0333333", "Frame Time: 0.03\0\x1b[2J"s, "Frame Time", 0, "'0.03\\x00\\x1b[2J' is not a number"},
         {"JOINT mixamorig:Spine", "JOIN mixamorig:Spine", "JOIN ", 0, "'JOIN' is not part of a joint tree"},
+        {"JOINT mixamorig:Spine", std::string(100000, 'J'), "JJ", 0, "'" + std::string(40, 'J') + "...' is not part"},
+        {"Xrotation\n", "Xrotation\nCHANNELS 0\n", "Xrotation\nCHANNELS", 1, "a second CHANNELS for 'mixamorig:Hips'"},
+        {"ROOT", chain, "JOINT x", 1023, "more than 1024 joints"},
     };
     const std::string good = Write(kStyles[0], TPose, 3).text;
     for (const auto& [find, replace, anchor, below, reason] : refusals) {
         std::string text = good;
-        for (std::size_t at = 0; (at = text.find(find, at)) != std::string::npos; at += std::string(replace).size())
-            text.replace(at, std::string(find).size(), replace);
+        for (std::size_t at = 0; (at = text.find(find, at)) != std::string::npos; at += replace.size())
+            text.replace(at, find.size(), replace);
         const auto line = std::count(text.begin(), text.begin() + text.find(anchor), '\n') + 1 + below;
         const std::string file = File(text);
         EXPECT_FALSE(Read({{"REPLAY", file}})) << reason;
-        EXPECT_EQ(error.rfind("KESTRION_SIM_REPLAY: " + file + " line " + std::to_string(line) + ": ", 0), 0u) << error;
+        EXPECT_EQ(error.rfind("KESTRION_SIM_REPLAY: '" + file + "' line " + std::to_string(line) + ": ", 0), 0u) << error;
         EXPECT_NE(error.find(reason), std::string::npos) << error;
     }
+    // Refused before they are read, or counted. (The messages' safety is the
+    // fuzz target's to check, on its corpus.)
+    const std::string folder = File("").append(".folder"), big = File("");
+    std::filesystem::create_directory(folder);
+    std::filesystem::resize_file(big, (16 << 20) + 1);
+    const std::pair<std::map<std::string, std::string>, std::string> files[] = {
+        {{{"REPLAY", folder}}, "cannot read '" + folder + "': it is a folder"},
+        {{{"REPLAY", big + ".missing"}}, "cannot read '" + big + ".missing': no such file"},
+        {{{"REPLAY", big}}, "cannot read '" + big + "': it is 16.0 MiB, more than the 16 MiB replays may take"},
+        {{{"REPLAY", big + ".missing," + big + ".missing"}, {"SUITS", "1"}}, "names 2 files for 1 suits"},
+    };
+    for (const auto& [given, message] : files) {
+        EXPECT_FALSE(Read(given));
+        EXPECT_NE(error.find(message), std::string::npos) << error.substr(0, 400);
+    }
+    std::filesystem::remove(folder);
 }
 
 }  // namespace

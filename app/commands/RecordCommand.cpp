@@ -1,9 +1,11 @@
 // `kestrion-host record`: the suits to a file, all of it or nothing.
 #include "app/HostProgram.h"
 #include "app/base/Failure.h"
+#include "app/channel/FrameClock.h"
 #include "app/channel/SuitSession.h"
 #include "app/osc/OscSender.h"
 #include "app/platform/Interrupt.h"
+#include "app/recording/FrameResampler.h"
 #include "app/recording/Recording.h"
 #include "app/terminal/ProgressBar.h"
 
@@ -31,12 +33,25 @@ int HostProgram::Record() {
                   Number(frames / rate) + " s to " + Joined(recording.Names()));
     if (!osc.Description().empty()) screen_.Print(osc.Description());
     const ProgressBar bar(frames / rate, 30);
-    const bool complete = ReadFrames(
-        session, frames, [this, &recording, &osc](const std::vector<Frame>& read) {
-            recording.Add(read);
+    FrameResampler resampler(rate, frames);
+    std::vector<Frame> resampled;
+    auto record = [&](const std::vector<Frame>& read) {
+        resampler.Add(read);
+        while (resampler.Next(&resampled)) recording.Add(resampled);
+    };
+    bool complete = ReadFrames(
+        session, frames, [this, &record, &osc](const std::vector<Frame>& read) {
+            record(read);
             NoteOscFailure(osc.Send(read));
         },
         [&bar, rate](long done) { return "recording " + bar.Text(done / rate); });
+    // The last frames wait for the samples after them, which come every
+    // 25 ms or so, whatever the rate.
+    std::vector<Frame> read;
+    while (complete && !resampler.Done() && (complete = FrameClock::Pause(std::min(1 / rate, 0.01)))) {
+        session.Read(&read);
+        record(read);
+    }
     if (!complete) throw interrupted();
     recording.Commit();
     for (const std::string& name : recording.Names()) screen_.Print(recording.Wrote(name));

@@ -92,6 +92,7 @@ ViewAnswer ViewControls::StartRecording(const std::string& file) {
         auto recording = std::make_unique<Recording>(file, session_.Suits(), rate_, false);
         recording->Open();
         recording_ = std::move(recording);
+        resampler_ = std::make_unique<FrameResampler>(rate_);
     } catch (const Failure& failure) {
         return {500, failure.what()};
     }
@@ -116,7 +117,8 @@ ViewAnswer ViewControls::StopRecording() {
 
 void ViewControls::Record(const std::vector<::Frame>& frames) {
     try {
-        recording_->Add(frames);
+        resampler_->Add(frames);
+        for (std::vector<::Frame> resampled; resampler_->Next(&resampled);) recording_->Add(resampled);
         recordingJson_ = RecordingJson(recording_->Names(), recording_->Frames());
     } catch (const Failure& failure) {
         recording_.reset();

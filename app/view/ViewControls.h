@@ -5,6 +5,7 @@
 #pragma once
 
 #include "app/channel/SuitSession.h"
+#include "app/recording/FrameResampler.h"
 #include "app/recording/Recording.h"
 #include "app/terminal/Screen.h"
 #include "app/view/RequestQueue.h"
@@ -44,6 +45,7 @@ private:
     std::vector<long> samples_;
     std::vector<Clock::time_point> changed_;
     std::unique_ptr<Recording> recording_;
+    std::unique_ptr<FrameResampler> resampler_;
     std::string recordingJson_;
 };
 

@@ -1,7 +1,9 @@
 #include "kestrion/Environment.h"
 
+#include "kestrion/Quoted.h"
 #include "kestrion/Replay.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 
@@ -44,10 +46,42 @@ bool ReadHang(const char* value, EnvironmentSettings* s, std::string* error) {
     if (!known || !ParseInt(text.substr(0, first), 0, 1023, &s->hangSuit) ||
         !ParseInt(text.substr(second + 1), 0, 1000000000, &s->hangAfter)) {
         *error = "KESTRION_SIM_HANG must be SUIT:KIND:AFTER (KIND wait, spin, mutex or pipe; AFTER the good reads "
-                 "before), not '" + text + "'";
+                 "before), not " + Quoted(text);
         s->hangSuit = -1;
         return false;
     }
+    return true;
+}
+
+// One suit per file, or per suit of a CSV recording, unless the suits are
+// counted. The names are counted before a file is read.
+bool ReadReplays(const std::string& list, bool counted, EnvironmentSettings* s, std::string* error) {
+    constexpr int kMaxSuits = 1024;
+    const std::size_t suits = std::size_t(counted ? std::max(s->suits, 0) : kMaxSuits);
+    std::vector<std::string> paths;
+    if (!SplitReplayList(list, &paths)) {
+        *error = "KESTRION_SIM_REPLAY must name BVH or CSV files separated by commas, not " + Quoted(list);
+        return false;
+    }
+    if (paths.size() > suits) {
+        *error = "KESTRION_SIM_REPLAY names " + std::to_string(paths.size()) + " files for " + std::to_string(suits) +
+                 " suits";
+        return false;
+    }
+    ReplayBudget budget;
+    for (const std::string& path : paths) {
+        std::string why;
+        if (!LoadReplayFile(path, &budget, &s->replays, &why)) {
+            *error = "KESTRION_SIM_REPLAY: " + why;
+            return false;
+        }
+    }
+    if (s->replays.size() > suits) {
+        *error = "KESTRION_SIM_REPLAY's files hold the motion of " + std::to_string(s->replays.size()) +
+                 " suits, for " + std::to_string(suits) + " suits";
+        return false;
+    }
+    if (!counted) s->suits = int(s->replays.size());
     return true;
 }
 
@@ -57,8 +91,7 @@ bool ReadEnvironment(EnvironmentSettings* s, std::string* error) {
     *s = EnvironmentSettings();
     if (const char* v = Get("KESTRION_SIM_SUITS")) {
         if (!ParseInt(v, -1024, 1024, &s->suits)) {
-            *error = "KESTRION_SIM_SUITS must be a whole number from -1024 to 1024, not '" +
-                     std::string(v) + "'";
+            *error = "KESTRION_SIM_SUITS must be a whole number from -1024 to 1024, not " + Quoted(v);
             return false;
         }
     }
@@ -67,7 +100,7 @@ bool ReadEnvironment(EnvironmentSettings* s, std::string* error) {
         if (mode == "fail") {
             s->initFails = true;
         } else if (mode != "ok") {
-            *error = "KESTRION_SIM_INIT must be 'ok' or 'fail', not '" + mode + "'";
+            *error = "KESTRION_SIM_INIT must be 'ok' or 'fail', not " + Quoted(mode);
             return false;
         }
     }
@@ -81,7 +114,7 @@ bool ReadEnvironment(EnvironmentSettings* s, std::string* error) {
             int suit = 0;
             if (!ParseInt(item, 0, 1023, &suit)) {
                 *error = "KESTRION_SIM_NO_OPEN must list suit indices from 0 to 1023 separated by "
-                         "commas, not '" + list + "'";
+                         "commas, not " + Quoted(list);
                 return false;
             }
             s->noOpen.insert(suit);
@@ -91,16 +124,7 @@ bool ReadEnvironment(EnvironmentSettings* s, std::string* error) {
     }
     if (const char* v = Get("KESTRION_SIM_CALL_LOG")) s->callLog = v;
     if (const char* v = Get("KESTRION_SIM_REPLAY")) {
-        if (!LoadReplays(v, &s->replays, error)) return false;
-        // One suit per file, unless the number of suits is set.
-        if (Get("KESTRION_SIM_SUITS") == nullptr && s->replays.size() <= 1024) {
-            s->suits = static_cast<int>(s->replays.size());
-        }
-        if (s->replays.size() > static_cast<std::size_t>(s->suits < 0 ? 0 : s->suits)) {
-            *error = "KESTRION_SIM_REPLAY names " + std::to_string(s->replays.size()) + " files for " +
-                     std::to_string(s->suits) + " suits";
-            return false;
-        }
+        if (!ReadReplays(v, Get("KESTRION_SIM_SUITS") != nullptr, s, error)) return false;
     }
     if (const char* v = Get("KESTRION_SIM_HANG")) {
         if (!ReadHang(v, s, error)) return false;

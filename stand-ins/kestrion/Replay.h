@@ -1,25 +1,33 @@
-// Captured motion played through a simulated suit: a BVH file's frames,
-// mapped onto the suit's eighteen joints and their conventions.
+// Captured motion played through a simulated suit: a BVH file's frames
+// mapped onto the suit's eighteen joints, or the frames of one of our own
+// CSV recordings as they are.
 #pragma once
 
 #include "driver/Frame.h"
+#include "kestrion/Limits.h"
 #include "kestrion/SuitMotion.h"
 
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace kestrion {
 
+// One frame as a suit delivers it: the hips' position (cm) and the
+// eighteen joints' angles.
+struct ReplayFrame {
+    Vector position;
+    Vector rotations[kJointCount];
+};
+
 class Replay {
 public:
-    // The file at `path`, or null with `error` naming the file, the line and
-    // the reason when it cannot be played.
-    static std::shared_ptr<const Replay> Load(const std::string& path, std::string* error);
-    // The same from a file's text; `name` stands for the file in messages.
-    static std::shared_ptr<const Replay> FromText(const std::string& text, const std::string& name, std::string* error);
+    Replay(double frameSeconds, std::vector<ReplayFrame> frames)
+        : frameSeconds_(frameSeconds), frames_(std::move(frames)) {}
 
     std::size_t Frames() const { return frames_.size(); }
+    double FrameSeconds() const { return frameSeconds_; }
 
     // The frame that plays `seconds` after the start, looping, as the suit
     // delivers it: null position and north applied; the modes change nothing
@@ -29,18 +37,30 @@ public:
     void Placement(double seconds, float* x, float* z, float* headingDegrees) const;
 
 private:
-    struct Sample {
-        Vector position;
-        Vector rotations[kJointCount];
-    };
-    const Sample& At(double seconds) const;
+    const ReplayFrame& At(double seconds) const;
 
-    double frameSeconds_ = 0;
-    std::vector<Sample> frames_;
+    double frameSeconds_;
+    std::vector<ReplayFrame> frames_;
 };
 
-// The files of a comma-separated list, in order; false with `error` set when
-// the list is malformed or a file cannot be played.
-bool LoadReplays(const std::string& list, std::vector<std::shared_ptr<const Replay>>* replays, std::string* error);
+using Replays = std::vector<std::shared_ptr<const Replay>>;
+
+// What the files of one list may still take (Limits.h).
+struct ReplayBudget {
+    std::size_t bytes = kMaxReplayBytes;
+    std::size_t frames = kMaxReplayFrames;
+};
+
+// The motion in a file's text, added to `replays`: a BVH file's, or each
+// suit's of one of our CSV recordings, in the order they first appear. CSV
+// by the name's ending (.csv, in any case). False with `error` naming the
+// file (`name`), the line and the reason.
+bool ReplaysFromText(std::string_view text, const std::string& name, ReplayBudget* budget, Replays* replays,
+                     std::string* error);
+// The same from the file at `path`. What is not a regular file within the
+// budget is refused before it is read.
+bool LoadReplayFile(const std::string& path, ReplayBudget* budget, Replays* replays, std::string* error);
+// The names in a comma-separated list; false when one is empty.
+bool SplitReplayList(const std::string& list, std::vector<std::string>* paths);
 
 }  // namespace kestrion

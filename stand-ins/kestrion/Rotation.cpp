@@ -8,9 +8,11 @@ namespace {
 constexpr double kPi = 3.14159265358979323846;
 constexpr double kDegree = kPi / 180;
 
+// In (-180, 180]; floor rather than remainder, which costs a frame's
+// conversion several times over.
 double Wrapped(double degrees) {
-    const double w = std::remainder(degrees, 360.0);
-    return w == -180.0 ? 180.0 : w;
+    const double w = degrees - 360 * std::floor(degrees / 360);
+    return w > 180 ? w - 360 : w;
 }
 
 Vec3 Unit(Vec3 v) { return (1 / Length(v)) * v; }
