@@ -46,6 +46,10 @@ KernelObject* Resolve(HANDLE handle, ObjectKind kind);
 DWORD WaitMutex(KernelObject* mutex, DWORD milliseconds);
 BOOL ReleaseMutexObject(KernelObject* mutex);
 DWORD WaitThread(KernelObject* thread, DWORD milliseconds);
+void ThreadHandleClosed(KernelObject* thread);
+void ThreadHandleDuplicated(KernelObject* thread);
+// Before the first thread starts: a kill signal may reach it at once.
+void InstallKillHandler();
 
 // A thread that ends holding mutexes abandons them; sanitizer builds must be
 // told, as it ends.
