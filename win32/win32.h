@@ -62,7 +62,6 @@ std::uintptr_t _beginthreadex(void* security, unsigned stackSize,
                               unsigned flags, unsigned* threadId);
 BOOL TerminateThread(HANDLE thread, DWORD exitCode);
 BOOL GetExitCodeThread(HANDLE thread, DWORD* exitCode);
-DWORD GetCurrentThreadId();
 void Sleep(DWORD milliseconds);
 
 DWORD GetLastError();

@@ -176,13 +176,6 @@ BOOL GetExitCodeThread(HANDLE thread, DWORD* exitCode) {
     return TRUE;
 }
 
-DWORD GetCurrentThreadId() {
-    ThreadState& s = tls;
-    if (s.self != nullptr) return s.self->id;
-    if (s.foreignId == 0) s.foreignId = NewThreadId();
-    return s.foreignId;
-}
-
 void Sleep(DWORD milliseconds) {
     if (milliseconds == 0) {
         sched_yield();

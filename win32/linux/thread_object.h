@@ -49,7 +49,6 @@ struct ThreadObject final : KernelObject {
 struct ThreadState {
     ThreadObject* self = nullptr;
     int critical = 0;
-    DWORD foreignId = 0;
 };
 extern thread_local ThreadState tls;
 
