@@ -391,6 +391,7 @@ __attribute__((noinline)) DWORD WaitMutexContended(pthread_mutex_t* m, int rc, D
 }  // namespace
 
 DWORD WaitMutex(KernelObject* object, DWORD milliseconds) {
+    TerminationPoint();
     pthread_mutex_t* m = static_cast<MutexObject*>(object)->mutex;
     const int rc = pthread_mutex_trylock(m);
     if (__builtin_expect(rc == 0, 1)) {
@@ -401,6 +402,9 @@ DWORD WaitMutex(KernelObject* object, DWORD milliseconds) {
 }
 
 BOOL ReleaseMutexObject(KernelObject* object) {
+    // A thread whose end was asked for while a library kept the signal from
+    // it ends at its first call here, before it touches anything more.
+    TerminationPoint();
     pthread_mutex_t* m = static_cast<MutexObject*>(object)->mutex;
 #if defined(__SANITIZE_THREAD__)
     // The kernel refuses a non-owner's release; ThreadSanitizer would report it.

@@ -1,15 +1,20 @@
 // Threads for the Linux Win32 layer: _beginthreadex, bounded waits, handles
-// and Sleep. How a thread is ended by force is terminate.cpp's.
+// and Sleep. Every thread starts in ThreadMain, and a thread ended by force
+// (terminate.cpp) jumps back there to leave.
+#include "win32/linux/signals.h"
 #include "win32/linux/thread_object.h"
 
+#include <sched.h>
 #include <sys/syscall.h>
 #include <unistd.h>
+#include <algorithm>
 #include <cerrno>
 #include <ctime>
+#include <thread>
 
 namespace kx {
 
-thread_local ThreadState tls;
+thread_local ThreadState tls __attribute__((tls_model("initial-exec")));
 
 namespace {
 
@@ -17,59 +22,96 @@ std::atomic<DWORD> nextThreadId{0x1000};
 
 DWORD NewThreadId() { return nextThreadId.fetch_add(4, std::memory_order_relaxed); }
 
-void* ThreadMain(void* argument) {
-    auto* t = static_cast<ThreadObject*>(argument);
-    t->kernelId.store(static_cast<pid_t>(syscall(SYS_gettid)));
-    tls.self = t;
-    tls.critical = 0;
-    if (sigsetjmp(t->exitJump, 1) == 0) {
-        const DWORD result = t->start(t->argument);
-        tls.critical = 1;  // past the body: a late kill must not jump back into it
-        std::lock_guard<std::mutex> guard(t->lock);
-        t->bodyReturned = true;
-        t->bodyResult = result;
+// What Windows gives a thread created with stack size 0: the program's
+// default reserve, 1 MB.
+constexpr size_t kDefaultStackSize = 1 << 20;
+
+enum class Way { Returned, Ended, EndedBare };
+
+// Marks the thread out of the caller's code and wakes its waiters. The
+// notification is made under the lock: once a waiter has seen `ended`, this
+// thread never touches the object again.
+void SetEnded(ThreadObject* t, DWORD code, Way way) {
+    std::lock_guard<std::mutex> guard(t->lock);
+    t->exitCode = code == STILL_ACTIVE ? 0 : code;
+    t->leftBare = way == Way::EndedBare;
+    t->ended = true;
+    t->endedSignal.notify_all();
+}
+
+void Leave(ThreadObject* t, DWORD code, Way way) {
+    if (way != Way::Returned) {
+        BlockKillSignal();
+        ReleaseConditionWaitMutexes(t);
     }
-    // Returned, or jumped here by a kill. Nothing below allocates.
-    const bool bareExit = t->jumpedFromRuntime != 0;
+    if (way == Way::Ended) SkipLibraryExitCode(t);
     ForgetHeldMutexesForSanitizer();
     tls.self = nullptr;
-    SetExitAndSignal(t, bareExit);
-    if (bareExit) {
-        // The kernel still marks the robust mutexes it held as abandoned and
-        // wakes the joiner; the runtime's thread clean-up is skipped.
+    if (way == Way::EndedBare) {
+        SetEnded(t, code, way);
+        // The kernel still marks the robust mutexes it held as abandoned.
+        // The thread's own reference goes with its last handle: a delete
+        // here would enter the allocator, whose lock it may hold.
         syscall(SYS_exit, 0);
     }
+    SetEnded(t, code, way);
     t->Release();
+}
+
+void* ThreadMain(void* argument) {
+    auto* t = static_cast<ThreadObject*>(argument);
+    UnblockKillSignals();
+    NoteKeysSetAtStart(t);
+    t->stackTop = reinterpret_cast<std::uintptr_t>(__builtin_frame_address(0));
+    ThreadState& s = tls;
+    s.self = t;
+    s.critical = 0;
+    if (sigsetjmp(t->exitJump, 1) == 0) {
+        const DWORD result = t->start(t->argument);
+        s.critical = 1;  // past the body: a late kill must not jump back into it
+        Leave(t, result, Way::Returned);
+    } else {
+        Leave(t, t->killCode.load(), t->jumpedFromAllocator ? Way::EndedBare : Way::Ended);
+    }
     return nullptr;
 }
 
-void JoinOnce(ThreadObject* t) {
-    std::lock_guard<std::mutex> guard(t->joinLock);
-    if (!t->joined && !t->detached) {
-        pthread_join(t->pthread, nullptr);
-        t->joined = true;
+// Whether the kernel thread is gone, reaping it if it is.
+bool Reaped(ThreadObject* t) {
+    std::lock_guard<std::mutex> joinGuard(t->joinLock);
+    if (t->gone || t->detached) return t->gone;
+    bool bare;
+    {
+        std::lock_guard<std::mutex> guard(t->lock);
+        bare = t->leftBare;
     }
+    if (bare) {
+        // Never joined: a join would hand its stack, still holding its
+        // thread-specific values, to the next new thread. The kernel clears
+        // the descriptor's thread id when the thread exits.
+        clockid_t clock;
+        t->gone = pthread_getcpuclockid(t->pthread, &clock) == ESRCH;
+    } else {
+        t->gone = pthread_tryjoin_np(t->pthread, nullptr) == 0;
+    }
+    return t->gone;
 }
 
 }  // namespace
 
-void SetExitAndSignal(ThreadObject* t, bool bareExit) {
-    {
-        std::lock_guard<std::mutex> guard(t->lock);
-        t->exitCode = t->bodyReturned ? t->bodyResult : t->killCode.load();
-        if (t->exitCode == STILL_ACTIVE) t->exitCode = 0;
-        t->leftByBareExit = bareExit;
-        t->ended = true;
-    }
-    t->endedSignal.notify_all();
-}
-
-void TerminationPoint() {
-    ThreadState& s = tls;
-    if (s.self != nullptr && s.critical == 0 &&
-        s.self->killRequested.load(std::memory_order_acquire)) {
-        s.critical = 1;
-        siglongjmp(s.self->exitJump, 1);
+bool AwaitGone(ThreadObject* t, std::int64_t deadline) {
+    for (;;) {
+        if (Reaped(t)) return true;
+        const std::int64_t left = deadline - MonotonicNowNs();
+        if (left <= 0) return false;
+        std::unique_lock<std::mutex> guard(t->lock);
+        if (!t->ended) {
+            t->endedSignal.wait_for(guard, std::chrono::nanoseconds(left));
+            continue;
+        }
+        guard.unlock();
+        // On its way out: the kernel thread ends within microseconds.
+        std::this_thread::sleep_for(std::chrono::nanoseconds(std::min<std::int64_t>(left, 100000)));
     }
 }
 
@@ -88,45 +130,43 @@ DWORD WaitThread(KernelObject* object, DWORD milliseconds) {
     const std::int64_t deadline =
         milliseconds == INFINITE ? INT64_MAX : MonotonicNowNs() + std::int64_t(milliseconds) * 1000000;
     for (;;) {
+        bool gone;
         {
-            LayerSection section;
-            std::unique_lock<std::mutex> guard(t->lock);
-            if (t->ended) break;
-            const std::int64_t left = deadline - MonotonicNowNs();
-            if (left <= 0) return WAIT_TIMEOUT;
             // Sliced, so that a waiter that is itself being terminated notices.
-            const std::int64_t slice = left < 10000000 ? left : 10000000;
-            t->endedSignal.wait_for(guard, std::chrono::nanoseconds(slice));
-            if (t->ended) break;
+            LayerSection section;
+            gone = AwaitGone(t, std::min(deadline, MonotonicNowNs() + 10000000));
         }
+        if (gone) return WAIT_OBJECT_0;
+        if (MonotonicNowNs() >= deadline) return WAIT_TIMEOUT;
         TerminationPoint();
     }
-    JoinOnce(t);
-    return WAIT_OBJECT_0;
 }
 
 void ThreadHandleClosed(KernelObject* object) {
     ThreadObject* t = AsThread(object);
-    bool join = false;
+    bool bare;
     {
+        LayerSection section;
         std::lock_guard<std::mutex> guard(t->lock);
         if (--t->handles > 0) return;
-        if (t->ended) {
-            join = true;
-        } else {
-            // Still running with no handle left: it cleans up after itself.
-            std::lock_guard<std::mutex> joinGuard(t->joinLock);
-            if (!t->joined) {
-                pthread_detach(t->pthread);
-                t->detached = true;
-            }
-        }
+        bare = t->leftBare;
     }
-    if (join) JoinOnce(t);
+    if (bare) {
+        t->Release();  // the reference that the thread could not drop itself
+        return;
+    }
+    // Running, or on its way out, with no handle left: it cleans up after
+    // itself.
+    std::lock_guard<std::mutex> joinGuard(t->joinLock);
+    if (!t->gone) {
+        pthread_detach(t->pthread);
+        t->detached = true;
+    }
 }
 
 void ThreadHandleDuplicated(KernelObject* object) {
     ThreadObject* t = AsThread(object);
+    LayerSection section;
     std::lock_guard<std::mutex> guard(t->lock);
     ++t->handles;
 }
@@ -142,7 +182,8 @@ std::uintptr_t _beginthreadex(void*, unsigned stackSize, unsigned(__stdcall* sta
         return 0;
     }
     LayerSection section;
-    InstallKillHandler();
+    // Before any thread of ours can be ended.
+    PrepareForcedEnd();
     auto* t = new ThreadObject;
     t->start = start;
     t->argument = argument;
@@ -151,10 +192,8 @@ std::uintptr_t _beginthreadex(void*, unsigned stackSize, unsigned(__stdcall* sta
 
     pthread_attr_t attributes;
     pthread_attr_init(&attributes);
-    if (stackSize != 0) {
-        const size_t size = stackSize < PTHREAD_STACK_MIN ? PTHREAD_STACK_MIN : stackSize;
-        pthread_attr_setstacksize(&attributes, size);
-    }
+    pthread_attr_setstacksize(&attributes, stackSize == 0 ? kDefaultStackSize
+                                                          : std::max<size_t>(stackSize, PTHREAD_STACK_MIN));
     const int rc = pthread_create(&t->pthread, &attributes, ThreadMain, t);
     pthread_attr_destroy(&attributes);
     if (rc != 0) {
@@ -171,12 +210,14 @@ BOOL GetExitCodeThread(HANDLE thread, DWORD* exitCode) {
     if (object == nullptr || exitCode == nullptr) return FALSE;
     ThreadObject* t = AsThread(object);
     LayerSection section;
+    const bool gone = Reaped(t);
     std::lock_guard<std::mutex> guard(t->lock);
-    *exitCode = t->ended ? t->exitCode : STILL_ACTIVE;
+    *exitCode = gone ? t->exitCode : STILL_ACTIVE;
     return TRUE;
 }
 
 void Sleep(DWORD milliseconds) {
+    TerminationPoint();
     if (milliseconds == 0) {
         sched_yield();
         TerminationPoint();

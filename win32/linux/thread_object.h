@@ -4,8 +4,8 @@
 
 #include "win32/linux/internal.h"
 
+#include <limits.h>
 #include <pthread.h>
-#include <sys/types.h>
 #include <csetjmp>
 #include <csignal>
 #include <condition_variable>
@@ -21,40 +21,62 @@ struct ThreadObject final : KernelObject {
     void* argument = nullptr;
     DWORD id = 0;
 
-    std::mutex lock;  // guards the fields below up to joined
+    std::mutex lock;  // guards the fields below up to joinLock
     std::condition_variable endedSignal;
     int handles = 1;
+    // Out of the caller's code for good, by returning or by a kill; the
+    // kernel thread may still be on its way out.
     bool ended = false;
-    bool bodyReturned = false;
-    DWORD bodyResult = 0;
     DWORD exitCode = STILL_ACTIVE;
+    // Left without the runtime's thread clean-up: never joined.
+    bool leftBare = false;
+
+    std::mutex joinLock;  // guards the two below
+    bool gone = false;    // the kernel thread has exited
     bool detached = false;
-    // Ended inside the runtime: its own reference is released by the killer.
-    bool leftByBareExit = false;
 
-    std::mutex joinLock;
-    bool joined = false;
-
-    std::atomic<pid_t> kernelId{0};
+    // Set by TerminateThread; read by the thread's signal handlers.
     std::atomic<bool> killRequested{false};
     std::atomic<bool> killAnywhere{false};
+    std::atomic<bool> killInsideAllocator{false};
     std::atomic<DWORD> killCode{0};
-    // Set by the signal handler just before it jumps out of runtime code.
-    volatile sig_atomic_t jumpedFromRuntime = 0;
+    std::atomic<unsigned> killSignalsSeen{0};
+
+    // Written by the thread itself: at its start, and by its signal handler
+    // just before the jump.
+    std::uintptr_t stackTop = 0;  // the trampoline's frame: the caller's frames lie below
+    // While the stack pointer is below this, the thread is inside the
+    // allocator (0: not known to be).
+    std::uintptr_t allocatorFrameEnd = 0;
+    unsigned char keysSetAtStart[PTHREAD_KEYS_MAX / 8] = {};
+    static constexpr int kMaxConditionWaits = 4;
+    pthread_mutex_t* conditionWaitMutexes[kMaxConditionWaits] = {};
+    int conditionWaits = 0;
+    volatile sig_atomic_t jumpedFromAllocator = 0;
     sigjmp_buf exitJump;
 };
 
-// Touched when a thread starts, so the signal handler never triggers the lazy
-// allocation of a dlopen'ed module's thread-local block.
+// Every layer thread's own; read by signal handlers, so of the initial-exec
+// model: reached through the thread pointer, never allocated on first use.
 struct ThreadState {
     ThreadObject* self = nullptr;
-    int critical = 0;
+    int critical = 0;  // layer bookkeeping in progress, or on the way out
 };
-extern thread_local ThreadState tls;
+extern thread_local ThreadState tls __attribute__((tls_model("initial-exec")));
 
 inline ThreadObject* AsThread(KernelObject* o) { return static_cast<ThreadObject*>(o); }
 
-// Marks the thread ended, with its exit code, and wakes its waiters.
-void SetExitAndSignal(ThreadObject* t, bool bareExit);
+// What a thread ended by force does on its way out (forced_exit.cpp).
+// At the start: which thread-specific values the runtimes have set already.
+void NoteKeysSetAtStart(ThreadObject* t);
+// Releases the mutexes of the condition waits it was jumped out of.
+void ReleaseConditionWaitMutexes(ThreadObject* t);
+// Keeps the runtime's thread clean-up from running its libraries'
+// per-thread exit code.
+void SkipLibraryExitCode(ThreadObject* t);
+
+// Waits until the kernel thread has exited, or until `deadline`
+// (MonotonicNowNs); false when it is still there.
+bool AwaitGone(ThreadObject* t, std::int64_t deadline);
 
 }  // namespace kx
