@@ -20,6 +20,14 @@ void UnderDriverMutex(Orv_Mutex& mutex, bool inRange, Operation operation) {
     mutex.Release();
 }
 
+// The records (and their list's storage) of workers that could not be
+// ended: such a worker may still be inside a read, and write its frame when
+// the read returns. Kept, reachable, for the life of the process.
+std::vector<std::vector<SuitRecord*>>& KeptRecords() {
+    static auto* kept = new std::vector<std::vector<SuitRecord*>>;
+    return *kept;
+}
+
 }  // namespace
 
 KestrionThread::KestrionThread() : nrOfSuits(0) { driverMutex.Create("KestrionMutex"); }
@@ -30,8 +38,11 @@ KestrionThread::KestrionThread(const KestrionThread& other)
 KestrionThread& KestrionThread::operator=(const KestrionThread&) { return *this; }
 
 KestrionThread::~KestrionThread() {
-    Orv_Thread::Stop();
-    DestroyRecords();
+    if (StopWorker()) {
+        DestroyRecords();
+    } else {
+        KeepRecords();
+    }
 }
 
 void KestrionThread::Start() {
@@ -66,8 +77,12 @@ void KestrionThread::Run() {
 }
 
 void KestrionThread::Stop() {
-    Orv_Thread::Stop();
-    DestroyRecords();
+    if (StopWorker()) {
+        DestroyRecords();
+    } else {
+        KeepRecords();
+        Message("Kestrion: Unable to end the reader thread; its suit records are kept");
+    }
     nrOfSuits = 0;
     GyroFinish();
     Message("Stopped Kestrion driver");
@@ -75,6 +90,11 @@ void KestrionThread::Stop() {
 
 void KestrionThread::DestroyRecords() {
     for (SuitRecord* record : suits) delete record;
+    std::vector<SuitRecord*>().swap(suits);
+}
+
+void KestrionThread::KeepRecords() {
+    KeptRecords().push_back(std::move(suits));
     std::vector<SuitRecord*>().swap(suits);
 }
 
