@@ -3,6 +3,7 @@
 #include "driver/Gyro.h"
 #include "driver/SuitRecord.h"
 #include "host/EngineInterface.h"
+#include "threading/Orv_AutoMutex.h"
 #include "win32/win32.h"
 
 #include <string>
@@ -15,9 +16,8 @@ void Message(const char* text) { globalEngine->ShowDebugMessage(text); }
 // even when the index is out of range.
 template <typename Operation>
 void UnderDriverMutex(Orv_Mutex& mutex, bool inRange, Operation operation) {
-    mutex.WaitForSingleObject();
+    Orv_AutoMutex hold(mutex);
     if (inRange) operation();
-    mutex.Release();
 }
 
 // The records (and their list's storage) of workers that could not be
@@ -69,10 +69,11 @@ void KestrionThread::Start() {
 void KestrionThread::Run() {
     if (!Loop()) return;
     do {
-        driverMutex.WaitForSingleObject();
-        for (SuitRecord* record : suits) record->Read();
-        driverMutex.Release();
-        Sleep(25);
+        {
+            Orv_AutoMutex pass(driverMutex);
+            for (SuitRecord* record : suits) record->Read();
+        }
+        Sleep(25);  // outside the lock
     } while (Loop());
 }
 
