@@ -223,9 +223,13 @@ int GyroRead(GyroHandle handle, Frame* frame) {
         if (!gate->hangsForGood) s.nextReadsWaitAt = nullptr;
         ++gate->readers;
         s.waitingOn = gate;
+        BeforeWaiting(gate->how);
         l.changed.notify_all();
     }
-    const bool hung = gate->hangsForGood;
+    const KestrionSim::Hang how = gate->how;
+    // Only a Reset ends a hung read, but one that keeps signals from its
+    // thread completes its sample then, late.
+    const bool completes = !gate->hangsForGood || how == KestrionSim::Hang::SignalsBlocked;
     WaitAt(*gate);
     {
         std::lock_guard<std::mutex> guard(l.lock);
@@ -234,9 +238,10 @@ int GyroRead(GyroHandle handle, Frame* frame) {
             if (s.waitingOn == gate) s.waitingOn = nullptr;
         }
     }
-    if (hung) return -1;  // only a Reset ends a hung read
+    if (!completes) return -1;
     std::memcpy(reinterpret_cast<char*>(frame) + kHalfFrame, reinterpret_cast<const char*>(&next) + kHalfFrame,
                 sizeof next - kHalfFrame);
+    AfterLateWrite(how);
     return 0;
 }
 
@@ -298,6 +303,7 @@ int GyroFinish(void) {
         }
         hook = l.finishHook;
         context = l.finishContext;
+        ReleaseStoppedByFinish(l);
     }
     if (hook != nullptr) hook(context);
     return 0;

@@ -37,8 +37,10 @@ struct Gate {
     std::atomic<bool> released{false};
     int readers = 0;  // under the library's lock
 
-    // Hang::Wait. The release never takes `lock`, which a reader terminated
-    // inside the wait may hold, so the waits are sliced.
+    // Hang::Wait and the waits like it. The release never takes `lock`,
+    // which a reader terminated inside the wait may hold, so the waits are
+    // sliced. Hang::LockedWait waits on them without slices, and is
+    // released under `lock`, as a library that stops its reader does.
     std::mutex lock;
     std::condition_variable opened;
     // Hang::Mutex: held by `holder` from the hang to the release.
@@ -109,4 +111,14 @@ void Release(Gate& g);
 // Releases every scripted wait, now and for good, and frees the gates that
 // no reader is left in.
 void ReleaseAllWaits(std::unique_lock<std::mutex>& guard, Library& l);
+// Releases the reads that GyroFinish stops (Hang::LockedWait).
+void ReleaseStoppedByFinish(Library& l);
+// A read of `how` starts waiting: what it does before the library's lock
+// is let go (Hang::SignalsBlocked blocks its thread's signals).
+void BeforeWaiting(KestrionSim::Hang how);
+// A read of `how` has written the rest of its sample after its wait.
+void AfterLateWrite(KestrionSim::Hang how);
+std::size_t ReaderThreadExits();
+void ForgetReaderThreadExits();
+
 }  // namespace kestrion

@@ -21,6 +21,7 @@ void Reset() {
     Library& l = Lib();
     std::unique_lock<std::mutex> guard(l.lock);
     ReleaseAllWaits(guard, l);
+    ForgetReaderThreadExits();
     l.scripted = true;
     l.scriptedInit = 1;
     l.scriptedSuits = 3;
@@ -156,6 +157,8 @@ long long ProducedAtNs(const Frame& frame) {
 }
 
 long long NowNs() { return SinceEpochNs(Lib()); }
+
+std::size_t ReaderThreadExits() { return kestrion::ReaderThreadExits(); }
 
 void SetFinishHook(FinishHook hook, void* context) {
     std::lock_guard<std::mutex> guard(Lib().lock);

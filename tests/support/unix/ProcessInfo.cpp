@@ -1,6 +1,7 @@
 #include "support/ProcessInfo.h"
 
 #include <dirent.h>
+#include <signal.h>
 
 namespace kx {
 namespace {
@@ -23,5 +24,15 @@ int CountProcessThreads() { return CountEntries("/proc/self/task"); }
 // The directory stream's own descriptor is counted too; it is the same on
 // every call, so comparisons hold.
 int CountOpenHandles() { return CountEntries("/proc/self/fd"); }
+
+static_assert(sizeof(sigset_t) <= 128, "the saved mask fits");
+
+AllSignalsBlocked::AllSignalsBlocked() {
+    sigset_t all;
+    sigfillset(&all);
+    pthread_sigmask(SIG_BLOCK, &all, reinterpret_cast<sigset_t*>(saved_));
+}
+
+AllSignalsBlocked::~AllSignalsBlocked() { pthread_sigmask(SIG_SETMASK, reinterpret_cast<sigset_t*>(saved_), nullptr); }
 
 }  // namespace kx
