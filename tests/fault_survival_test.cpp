@@ -133,6 +133,7 @@ protected:
         if (!KestrionSim::WaitForWaitingRead(0, 10000)) return "the read never began to wait";
         messages.Take();
         const double ms = ResetMs(channel);
+        std::printf("%s: reset %.1f ms\n", h.name, ms);
         // Given its 500 ms, then ended; or given two seconds more, then its
         // records kept.
         if (ms < (h.endable ? 495 : 2495) || ms > kResetBoundMs) wrong << "reset in " << ms << " ms; ";

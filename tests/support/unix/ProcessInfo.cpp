@@ -3,6 +3,9 @@
 #include <dirent.h>
 #include <signal.h>
 
+#include <fstream>
+#include <string>
+
 namespace kx {
 namespace {
 
@@ -24,6 +27,14 @@ int CountProcessThreads() { return CountEntries("/proc/self/task"); }
 // The directory stream's own descriptor is counted too; it is the same on
 // every call, so comparisons hold.
 int CountOpenHandles() { return CountEntries("/proc/self/fd"); }
+
+long long AddressSpaceBytes() {
+    std::ifstream status("/proc/self/status");
+    for (std::string line; std::getline(status, line);) {
+        if (line.rfind("VmSize:", 0) == 0) return std::stoll(line.substr(7)) * 1024;
+    }
+    return -1;
+}
 
 static_assert(sizeof(sigset_t) <= 128, "the saved mask fits");
 

@@ -27,6 +27,8 @@ int CountOpenHandles() {
     return GetProcessHandleCount(GetCurrentProcess(), &count) ? static_cast<int>(count) : -1;
 }
 
+long long AddressSpaceBytes() { return -1; }
+
 AllSignalsBlocked::AllSignalsBlocked() : saved_{} {}
 
 AllSignalsBlocked::~AllSignalsBlocked() = default;
