@@ -14,7 +14,7 @@
 
 namespace kx {
 
-thread_local ThreadState tls __attribute__((tls_model("initial-exec")));
+__thread ThreadState tls __attribute__((tls_model("initial-exec")));
 
 namespace {
 

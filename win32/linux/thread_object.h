@@ -56,13 +56,15 @@ struct ThreadObject final : KernelObject {
     sigjmp_buf exitJump;
 };
 
-// Every layer thread's own; read by signal handlers, so of the initial-exec
-// model: reached through the thread pointer, never allocated on first use.
+// Every thread's own (zero where the layer did not start it). Read by
+// signal handlers, so of the initial-exec model: reached through the thread
+// pointer, never allocated on first use; and plain data, so that no access
+// calls an initialisation function.
 struct ThreadState {
-    ThreadObject* self = nullptr;
-    int critical = 0;  // layer bookkeeping in progress, or on the way out
+    ThreadObject* self;
+    int critical;  // layer bookkeeping in progress, or on the way out
 };
-extern thread_local ThreadState tls __attribute__((tls_model("initial-exec")));
+extern __thread ThreadState tls __attribute__((tls_model("initial-exec")));
 
 inline ThreadObject* AsThread(KernelObject* o) { return static_cast<ThreadObject*>(o); }
 
