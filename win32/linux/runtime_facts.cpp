@@ -218,9 +218,12 @@ void ProbeGlibc() {
     pthread_t waiter;
     if (pthread_create(&waiter, nullptr, ProbeThread, &p) != 0) return;
     // Read while it waits; a wake-up without a signal only delays the read.
+    // The thread gets long to start (a loaded machine), the read a second:
+    // an experiment that fails disables only what it was for.
     const timespec pause{0, 200000};
-    for (int attempt = 0; attempt < 5000; ++attempt) {
-        if (p.ready.load() && (f.cleanupChain == RuntimeFacts::kUnknown || ReadConditionWaitCleanup(waiter, p))) break;
+    for (int i = 0; i < 50000 && !p.ready.load(); ++i) nanosleep(&pause, nullptr);
+    for (int i = 0; i < 5000 && p.ready.load() && f.cleanupChain != RuntimeFacts::kUnknown; ++i) {
+        if (ReadConditionWaitCleanup(waiter, p)) break;
         nanosleep(&pause, nullptr);
     }
     pthread_mutex_lock(&p.mutex);
