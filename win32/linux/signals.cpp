@@ -83,14 +83,16 @@ _Unwind_Reason_Code CheckFrame(_Unwind_Context* context, void* argument) {
 // Whether the thread is inside the allocator: whether one of the frames of
 // runtime code it is in belongs to the allocator's entry points. Found by
 // unwinding (libgcc finds frames without the loader's lock), and known until
-// the stack pointer has come back above the outermost such frame.
+// the stack pointer has come back above the outermost such frame. Frames
+// that cannot be told count as inside: a thread that jumps out holding an
+// arena lock never finishes leaving, and keeps every mutex it held.
 bool InsideAllocator(ThreadObject* t, const ucontext_t* uc) {
     const std::uintptr_t sp = StackPointer(uc);
     if (sp < t->allocatorFrameEnd) return true;
     AllocatorSearch search{ProgramCounter(uc), t->stackTop};
     _Unwind_Backtrace(CheckFrame, &search);
     t->allocatorFrameEnd = search.insideUntil;
-    return search.insideUntil != 0;
+    return !search.reached || search.insideUntil != 0;
 }
 
 // The mutexes of the condition waits the thread is in, from the clean-ups
