@@ -8,15 +8,16 @@
 // it while the thread waits in the kernel. Runtime code may hold one of the
 // runtime's own locks (the allocator's, above all): a thread caught there is
 // single-stepped until it leaves, for a bounded time (below). Past the bound
-// it jumps from where it is, unless its stack passes through the allocator:
-// then it leaves by a bare exit, so that the runtime's thread clean-up
-// cannot block on an arena lock it holds, and its stack (1 MB), its
-// thread-local data and its malloc arena stay behind.
+// it jumps from where it is, unless its frames pass through the allocator:
+// then it is followed out of the allocator alone, and past a last bound it
+// leaves by a bare exit, so that the runtime's thread clean-up cannot block
+// on an arena lock it holds; its stack (1 MB), its thread-local data and its
+// malloc arena stay behind. Every other end lets that clean-up run.
 //
 // Like Windows, a thread ended this way runs none of its libraries'
 // per-thread exit code, and owns nothing it was waiting for: a condition
 // wait's mutex, which glibc's clean-up takes again during the jump, is
-// released (thread.cpp). Like Windows, what it held stays held: a runtime
+// released (forced_exit.cpp). Like Windows, what it held stays held: a runtime
 // lock held across a blocking call (stdio's in a stalled fwrite, the
 // loader's in a dlopen or inside a dl_iterate_phdr callback) blocks the
 // next caller for good.
