@@ -29,8 +29,8 @@ constexpr size_t kDefaultStackSize = 1 << 20;
 enum class Way { Returned, Ended, EndedBare };
 
 // Marks the thread out of the caller's code and wakes its waiters. The
-// notification is made under the lock: once a waiter has seen `ended`, this
-// thread never touches the object again.
+// notification is made under the lock, so that a thread leaving without a
+// reference of its own never touches the object after a waiter saw `ended`.
 void SetEnded(ThreadObject* t, DWORD code, Way way) {
     std::lock_guard<std::mutex> guard(t->lock);
     t->exitCode = code == STILL_ACTIVE ? 0 : code;
