@@ -118,6 +118,9 @@ const Hostile kHostile[] = {
 
 class HostileRead : public kxtest::SuitLibraryTest, public testing::WithParamInterface<Hostile> {
 protected:
+    // Where Survive is, for a child process that hangs.
+    std::atomic<const char*> stage{"setting up the hang"};
+
     // What went wrong, or nothing.
     std::string Survive() {
         const Hostile& h = GetParam();
@@ -132,6 +135,7 @@ protected:
         KestrionSim::HangReads(0, h.how);
         if (!KestrionSim::WaitForWaitingRead(0, 10000)) return "the read never began to wait";
         messages.Take();
+        stage = "the reset";
         const double ms = ResetMs(channel);
         std::printf("%s: reset %.1f ms\n", h.name, ms);
         // Given its 500 ms, then ended; or given two seconds more, then its
@@ -151,6 +155,7 @@ protected:
             wrong << "threads " << threadsBefore << " before, " << kx::CountProcessThreads() << " after; ";
         }
         // The mutexes it died holding pass to the next start.
+        stage = "the next start";
         channel.Connect(1);
         Frame f{};
         if (!kxtest::WholeFrameArrives(channel, 1, f)) wrong << "no frame after the reset; ";
@@ -171,8 +176,9 @@ TEST_P(HostileRead, ResetReturnsAndFreesNothingTheReaderMayWrite) {
     EXPECT_EXIT(
         {
             // A hung reset is a failure too, not a hung test.
-            std::thread([] {
+            std::thread([this] {
                 std::this_thread::sleep_for(std::chrono::seconds(30));
+                std::fprintf(stderr, "hung in %s\n", stage.load());
                 std::_Exit(2);
             }).detach();
             const std::string wrong = Survive();
