@@ -65,8 +65,9 @@ void* ThreadMain(void* argument) {
     t->stackTop = reinterpret_cast<std::uintptr_t>(__builtin_frame_address(0));
     ThreadState& s = tls;
     s.self = t;
-    s.critical = 0;
+    s.critical = 1;  // no jump before there is somewhere to jump to
     if (sigsetjmp(t->exitJump, 1) == 0) {
+        s.critical = 0;
         const DWORD result = t->start(t->argument);
         s.critical = 1;  // past the body: a late kill must not jump back into it
         Leave(t, result, Way::Returned);
