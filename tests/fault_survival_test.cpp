@@ -63,11 +63,14 @@ TEST_P(HungRead, ResetEndsTheReaderInTimeRoundAfterRound) {
         ASSERT_EQ(channel.GetNrOfSuits(), 3) << "round " << round;
         KestrionSim::HangReads(0, GetParam());
         ASSERT_TRUE(KestrionSim::WaitForWaitingRead(0, 10000)) << "round " << round;
+        messages.Take();
 
         resetMs.push_back(ResetMs(channel));
-        // The worker is given its 500 ms before it is ended.
+        // The worker is given its 500 ms before it is ended, and it is
+        // ended: its records are not kept.
         ASSERT_GE(resetMs.back(), 495.0) << "round " << round;
         ASSERT_LT(resetMs.back(), kResetBoundMs) << "round " << round;
+        ASSERT_EQ(messages.Take(), kxtest::Texts{"Stopped Kestrion driver"}) << "round " << round;
         // Releases the read: a reader still alive would now write into the
         // frame of a deleted record.
         KestrionSim::Reset();
