@@ -33,9 +33,9 @@ const CodeRange* RuntimeFacts::FindRuntime(std::uintptr_t pc) const {
     return nullptr;
 }
 
-bool RuntimeFacts::InAllocator(std::uintptr_t pc) const {
-    for (int i = 0; i < allocatorCount; ++i) {
-        if (allocator[i].Holds(pc)) return true;
+bool RuntimeFacts::InGuardedCall(std::uintptr_t pc) const {
+    for (int i = 0; i < guardedCount; ++i) {
+        if (guarded[i].Holds(pc)) return true;
     }
     return false;
 }
@@ -71,15 +71,17 @@ int NoteRuntimeCode(dl_phdr_info* info, size_t, void*) {
     return 0;
 }
 
-// C's allocator, and C++'s operators, which the sanitizers' builds take
-// over without passing through malloc.
-const char* const kAllocatorEntries[] = {
+// C's allocator, C++'s operators (which the sanitizers' builds take over
+// without passing through malloc), and the condition variables'.
+const char* const kGuardedEntries[] = {
     "malloc", "free", "calloc", "realloc", "reallocarray", "memalign", "aligned_alloc", "posix_memalign",
     "valloc", "pvalloc", "malloc_trim", "malloc_usable_size", "mallinfo", "mallinfo2", "malloc_stats",
     "malloc_info", "mallopt", "_Znwm", "_Znam", "_ZdlPv", "_ZdaPv", "_ZdlPvm", "_ZdaPvm",
-    "_ZnwmSt11align_val_t", "_ZdlPvSt11align_val_t", "_ZdlPvmSt11align_val_t"};
+    "_ZnwmSt11align_val_t", "_ZdlPvSt11align_val_t", "_ZdlPvmSt11align_val_t", "pthread_cond_wait",
+    "pthread_cond_timedwait", "pthread_cond_clockwait", "pthread_cond_signal", "pthread_cond_broadcast",
+    "pthread_cond_destroy", "cnd_wait", "cnd_timedwait", "cnd_signal", "cnd_broadcast"};
 
-void NoteAllocatorEntry(void* scope, const char* name) {
+void NoteGuardedEntry(void* scope, const char* name) {
     RuntimeFacts& f = runtimeFacts;
     void* address = dlsym(scope, name);
     Dl_info info;
@@ -88,19 +90,19 @@ void NoteAllocatorEntry(void* scope, const char* name) {
     const auto* symbol = static_cast<const ElfW(Sym)*>(entry);
     if (symbol == nullptr || symbol->st_size == 0) return;
     const auto lo = reinterpret_cast<std::uintptr_t>(address);
-    for (int i = 0; i < f.allocatorCount; ++i) {
-        if (f.allocator[i].lo == lo) return;
+    for (int i = 0; i < f.guardedCount; ++i) {
+        if (f.guarded[i].lo == lo) return;
     }
-    if (f.allocatorCount < RuntimeFacts::kMaxAllocator) f.allocator[f.allocatorCount++] = CodeRange{lo, lo + symbol->st_size};
+    if (f.guardedCount < RuntimeFacts::kMaxGuarded) f.guarded[f.guardedCount++] = CodeRange{lo, lo + symbol->st_size};
 }
 
-void FindAllocator() {
+void FindGuardedCalls() {
     // The definitions every module binds to (a sanitizer's, say), and the C
     // runtime's own beneath them.
     void* libc = dlopen("libc.so.6", RTLD_LAZY | RTLD_NOLOAD);
-    for (const char* name : kAllocatorEntries) {
-        NoteAllocatorEntry(RTLD_DEFAULT, name);
-        if (libc != nullptr) NoteAllocatorEntry(libc, name);
+    for (const char* name : kGuardedEntries) {
+        NoteGuardedEntry(RTLD_DEFAULT, name);
+        if (libc != nullptr) NoteGuardedEntry(libc, name);
     }
     if (libc != nullptr) dlclose(libc);
 }
@@ -238,7 +240,7 @@ void ProbeGlibc() {
 
 void FindRuntimeFacts() {
     dl_iterate_phdr(NoteRuntimeCode, nullptr);
-    FindAllocator();
+    FindGuardedCalls();
     ProbeGlibc();
 }
 

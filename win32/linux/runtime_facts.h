@@ -21,11 +21,13 @@ struct RuntimeFacts {
     static constexpr int kMaxRuntime = 16;
     CodeRange runtime[kMaxRuntime];
     int runtimeCount = 0;
-    // The allocator's entry points: a thread whose stack passes through one
-    // may hold an arena lock.
-    static constexpr int kMaxAllocator = 64;
-    CodeRange allocator[kMaxAllocator];
-    int allocatorCount = 0;
+    // Entry points whose work must not be cut short: the allocator's (a
+    // thread inside may hold an arena lock) and a condition variable's (a
+    // thread inside may be half way through changing the condition's state,
+    // which glibc repairs only for a thread that leaves from the wait).
+    static constexpr int kMaxGuarded = 64;
+    CodeRange guarded[kMaxGuarded];
+    int guardedCount = 0;
 
     // glibc's private layout, found by experiment (kUnknown or null: not
     // found, and that part of a forced end is left as glibc has it).
@@ -42,7 +44,7 @@ struct RuntimeFacts {
     std::ptrdiff_t threadLocalDestructors = kUnknown;
 
     const CodeRange* FindRuntime(std::uintptr_t pc) const;
-    bool InAllocator(std::uintptr_t pc) const;
+    bool InGuardedCall(std::uintptr_t pc) const;
 };
 
 extern RuntimeFacts runtimeFacts;

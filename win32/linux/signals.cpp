@@ -55,7 +55,7 @@ void PassOn(const struct sigaction& action, int signal, siginfo_t* info, void* c
     raise(signal);
 }
 
-struct AllocatorSearch {
+struct GuardedSearch {
     std::uintptr_t interrupted;  // the interrupted instruction: frames before it are the handler's
     std::uintptr_t top;
     bool reached = false;
@@ -63,9 +63,9 @@ struct AllocatorSearch {
 };
 
 // Frames from the interrupted one outwards, until one outside runtime code:
-// the allocator never calls back into its caller's code.
+// a guarded call never calls back into its caller's code.
 _Unwind_Reason_Code CheckFrame(_Unwind_Context* context, void* argument) {
-    auto* search = static_cast<AllocatorSearch*>(argument);
+    auto* search = static_cast<GuardedSearch*>(argument);
     int exact = 0;
     std::uintptr_t pc = _Unwind_GetIPInfo(context, &exact);
     if (!search->reached) {
@@ -76,22 +76,22 @@ _Unwind_Reason_Code CheckFrame(_Unwind_Context* context, void* argument) {
     }
     const std::uintptr_t cfa = _Unwind_GetCFA(context);
     if (cfa >= search->top || runtimeFacts.FindRuntime(pc) == nullptr) return _URC_END_OF_STACK;
-    if (runtimeFacts.InAllocator(pc)) search->insideUntil = cfa;
+    if (runtimeFacts.InGuardedCall(pc)) search->insideUntil = cfa;
     return _URC_NO_REASON;
 }
 
-// Whether the thread is inside the allocator: whether one of the frames of
-// runtime code it is in belongs to the allocator's entry points. Found by
+// Whether the thread is inside a guarded call: whether one of the frames of
+// runtime code it is in belongs to a guarded entry point. Found by
 // unwinding (libgcc finds frames without the loader's lock), and known until
 // the stack pointer has come back above the outermost such frame. Frames
 // that cannot be told count as inside: a thread that jumps out holding an
 // arena lock never finishes leaving, and keeps every mutex it held.
-bool InsideAllocator(ThreadObject* t, const ucontext_t* uc) {
+bool InsideGuardedCall(ThreadObject* t, const ucontext_t* uc) {
     const std::uintptr_t sp = StackPointer(uc);
-    if (sp < t->allocatorFrameEnd) return true;
-    AllocatorSearch search{ProgramCounter(uc), t->stackTop};
+    if (sp < t->guardedFrameEnd) return true;
+    GuardedSearch search{ProgramCounter(uc), t->stackTop};
     _Unwind_Backtrace(CheckFrame, &search);
-    t->allocatorFrameEnd = search.insideUntil;
+    t->guardedFrameEnd = search.insideUntil;
     return !search.reached || search.insideUntil != 0;
 }
 
@@ -125,21 +125,21 @@ void FollowOrJump(ucontext_t* uc) {
         SetSingleStep(uc, false);
         return;
     }
-    bool fromAllocator = false;
+    bool fromGuardedCall = false;
     const CodeRange* runtime = kSignalsAtSafePoints ? nullptr : runtimeFacts.FindRuntime(ProgramCounter(uc));
     if (runtime != nullptr && !WaitingInKernel(uc, *runtime)) {
         // Followed out one instruction at a time: out of runtime code, and
-        // past the first bound, out of the allocator only; past the last,
+        // past the first bound, out of a guarded call only; past the last,
         // not at all.
         const bool anywhere = t->killAnywhere.load(std::memory_order_acquire);
-        fromAllocator = anywhere && InsideAllocator(t, uc);
-        if (!anywhere || (fromAllocator && !t->killInsideAllocator.load(std::memory_order_acquire))) {
+        fromGuardedCall = anywhere && InsideGuardedCall(t, uc);
+        if (!anywhere || (fromGuardedCall && !t->killInsideGuardedCall.load(std::memory_order_acquire))) {
             SetSingleStep(uc, kCanSingleStep && !StepStopsBefore(uc, *runtime));
             return;
         }
     }
     NoteConditionWaits(t, StackPointer(uc));
-    t->jumpedFromAllocator = fromAllocator;
+    t->jumpedFromGuardedCall = fromGuardedCall;
     s.critical = 1;
     siglongjmp(t->exitJump, 1);
 }

@@ -6,13 +6,15 @@
 // robust mutexes it held become abandoned. Measured on this kind of
 // machine, such a jump is safe anywhere outside the C runtime, and inside
 // it while the thread waits in the kernel. Runtime code may hold one of the
-// runtime's own locks (the allocator's, above all): a thread caught there is
-// single-stepped until it leaves, for a bounded time (below). Past the bound
-// it jumps from where it is, unless its frames pass through the allocator:
-// then it is followed out of the allocator alone, and past a last bound it
-// leaves by a bare exit, so that the runtime's thread clean-up cannot block
-// on an arena lock it holds; its stack (1 MB), its thread-local data and its
-// malloc arena stay behind. Every other end lets that clean-up run.
+// runtime's own locks (the allocator's, above all), or be half way through
+// changing shared state: a thread caught there is single-stepped until it
+// leaves, for a bounded time (below). Past the bound it jumps from where it
+// is, unless its frames pass through the allocator or a condition
+// variable's calls: then it is followed out of those alone, and past a last
+// bound it leaves by a bare exit, so that the runtime's thread clean-up
+// cannot block on an arena lock it holds; its stack (1 MB), its
+// thread-local data and its malloc arena stay behind. Every other end lets
+// that clean-up run.
 //
 // Like Windows, a thread ended this way runs none of its libraries'
 // per-thread exit code, and owns nothing it was waiting for: a condition
@@ -49,9 +51,9 @@ constexpr int kPreferSafeMs = 1200;
 constexpr int kPreferSafeCpuMs = 30;
 constexpr int kPreferSafeMs = 80;
 #endif
-// A thread still inside the allocator then is followed until
-// kInsideAllocatorMs, and only then ended there.
-constexpr int kInsideAllocatorMs = 1500;
+// A thread still inside a guarded call then (runtime_facts.h) is followed
+// until kInsideGuardedCallMs, and only then ended there.
+constexpr int kInsideGuardedCallMs = 1500;
 constexpr int kGiveUpMs = 2000;
 // From leaving the caller's code to the kernel thread's end: the runtime's
 // own thread clean-up.
@@ -84,7 +86,7 @@ bool AwaitEnded(ThreadObject* t, std::int64_t start, std::int64_t giveUpAt) {
         if (now - start >= kPreferSafeMs * kMs || ThreadCpuNs(t->pthread) - cpuStart >= kPreferSafeCpuMs * kMs) {
             t->killAnywhere.store(true, std::memory_order_release);
         }
-        if (now - start >= kInsideAllocatorMs * kMs) t->killInsideAllocator.store(true, std::memory_order_release);
+        if (now - start >= kInsideGuardedCallMs * kMs) t->killInsideGuardedCall.store(true, std::memory_order_release);
         if (t->killSignalsSeen.load(std::memory_order_relaxed) >= sent || now - sentAt >= kResendMs * kMs) {
             TakeKillSignal();
             SendKillSignal(t);
@@ -110,7 +112,7 @@ void TerminationPoint() {
     ThreadObject* t = s.self;
     if (__builtin_expect(t != nullptr, 0) && s.critical == 0 && t->killRequested.load(std::memory_order_acquire)) {
         t->conditionWaits = 0;
-        t->jumpedFromAllocator = 0;
+        t->jumpedFromGuardedCall = 0;
         s.critical = 1;
         siglongjmp(t->exitJump, 1);
     }
@@ -144,7 +146,7 @@ BOOL TerminateThread(HANDLE thread, DWORD exitCode) {
     if (!AwaitEnded(t, start, giveUpAt)) {
         // Still wanted ended, but only where it is safe to leave from.
         t->killAnywhere.store(false, std::memory_order_release);
-        t->killInsideAllocator.store(false, std::memory_order_release);
+        t->killInsideGuardedCall.store(false, std::memory_order_release);
         SetLastError(ERROR_ACCESS_DENIED);
         return FALSE;
     }

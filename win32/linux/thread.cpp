@@ -72,7 +72,7 @@ void* ThreadMain(void* argument) {
         s.critical = 1;  // past the body: a late kill must not jump back into it
         Leave(t, result, Way::Returned);
     } else {
-        Leave(t, t->killCode.load(), t->jumpedFromAllocator ? Way::EndedBare : Way::Ended);
+        Leave(t, t->killCode.load(), t->jumpedFromGuardedCall ? Way::EndedBare : Way::Ended);
     }
     return nullptr;
 }

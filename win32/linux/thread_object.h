@@ -38,21 +38,21 @@ struct ThreadObject final : KernelObject {
     // Set by TerminateThread; read by the thread's signal handlers.
     std::atomic<bool> killRequested{false};
     std::atomic<bool> killAnywhere{false};
-    std::atomic<bool> killInsideAllocator{false};
+    std::atomic<bool> killInsideGuardedCall{false};
     std::atomic<DWORD> killCode{0};
     std::atomic<unsigned> killSignalsSeen{0};
 
     // Written by the thread itself: at its start, and by its signal handler
     // just before the jump.
     std::uintptr_t stackTop = 0;  // the trampoline's frame: the caller's frames lie below
-    // While the stack pointer is below this, the thread is inside the
-    // allocator (0: not known to be).
-    std::uintptr_t allocatorFrameEnd = 0;
+    // While the stack pointer is below this, the thread is inside a guarded
+    // call (runtime_facts.h; 0: not known to be).
+    std::uintptr_t guardedFrameEnd = 0;
     unsigned char keysSetAtStart[PTHREAD_KEYS_MAX / 8] = {};
     static constexpr int kMaxConditionWaits = 4;
     pthread_mutex_t* conditionWaitMutexes[kMaxConditionWaits] = {};
     int conditionWaits = 0;
-    volatile sig_atomic_t jumpedFromAllocator = 0;
+    volatile sig_atomic_t jumpedFromGuardedCall = 0;
     sigjmp_buf exitJump;
 };
 
