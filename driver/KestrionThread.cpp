@@ -3,6 +3,7 @@
 #include "driver/Gyro.h"
 #include "driver/SuitRecord.h"
 #include "host/EngineInterface.h"
+#include "threading/Orv_AutoMutex.h"
 #include "win32/win32.h"
 
 #include <string>
@@ -15,9 +16,16 @@ void Message(const char* text) { globalEngine->ShowDebugMessage(text); }
 // even when the index is out of range.
 template <typename Operation>
 void UnderDriverMutex(Orv_Mutex& mutex, bool inRange, Operation operation) {
-    mutex.WaitForSingleObject();
+    Orv_AutoMutex hold(mutex);
     if (inRange) operation();
-    mutex.Release();
+}
+
+// The records (and their list's storage) of workers that could not be
+// ended: such a worker may still be inside a read, and write its frame when
+// the read returns. Kept, reachable, for the life of the process.
+std::vector<std::vector<SuitRecord*>>& KeptRecords() {
+    static auto* kept = new std::vector<std::vector<SuitRecord*>>;
+    return *kept;
 }
 
 }  // namespace
@@ -30,8 +38,11 @@ KestrionThread::KestrionThread(const KestrionThread& other)
 KestrionThread& KestrionThread::operator=(const KestrionThread&) { return *this; }
 
 KestrionThread::~KestrionThread() {
-    Orv_Thread::Stop();
-    DestroyRecords();
+    if (StopWorker()) {
+        DestroyRecords();
+    } else {
+        KeepRecords();
+    }
 }
 
 void KestrionThread::Start() {
@@ -58,16 +69,21 @@ void KestrionThread::Start() {
 void KestrionThread::Run() {
     if (!Loop()) return;
     do {
-        driverMutex.WaitForSingleObject();
-        for (SuitRecord* record : suits) record->Read();
-        driverMutex.Release();
-        Sleep(25);
+        {
+            Orv_AutoMutex pass(driverMutex);
+            for (SuitRecord* record : suits) record->Read();
+        }
+        Sleep(25);  // outside the lock
     } while (Loop());
 }
 
 void KestrionThread::Stop() {
-    Orv_Thread::Stop();
-    DestroyRecords();
+    if (StopWorker()) {
+        DestroyRecords();
+    } else {
+        KeepRecords();
+        Message("Kestrion: Unable to end the reader thread; its suit records are kept");
+    }
     nrOfSuits = 0;
     GyroFinish();
     Message("Stopped Kestrion driver");
@@ -75,6 +91,11 @@ void KestrionThread::Stop() {
 
 void KestrionThread::DestroyRecords() {
     for (SuitRecord* record : suits) delete record;
+    std::vector<SuitRecord*>().swap(suits);
+}
+
+void KestrionThread::KeepRecords() {
+    KeptRecords().push_back(std::move(suits));
     std::vector<SuitRecord*>().swap(suits);
 }
 

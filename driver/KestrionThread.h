@@ -33,8 +33,9 @@ public:
     KestrionThread& operator=(const KestrionThread& other);
 
     // Ends a running worker (the base's stop procedure) before anything it
-    // uses goes, then frees the records' memory and mutexes. It makes no
-    // library call: closing suits and finishing the library is Stop's work.
+    // uses goes, then frees the records' memory and mutexes (keeps them, if
+    // the worker could not be ended). It makes no library call: closing
+    // suits and finishing the library is Stop's work.
     ~KestrionThread() override;
 
     // Initialises the library, builds one record per suit and starts the
@@ -43,7 +44,9 @@ public:
     void Start() override;
     void Run() override;
     // Ends the worker (terminating it after 500 ms), destroys the records
-    // without closing their suits, finishes the library.
+    // without closing their suits, finishes the library. Records that a
+    // worker which could not be ended may still write are kept instead, and
+    // a debug message says so.
     void Stop() override;
 
     // The per-suit operations ignore an index outside 0 to nrOfSuits - 1.
@@ -68,4 +71,7 @@ public:
 private:
     bool InRange(int suit) const { return suit >= 0 && suit < nrOfSuits; }
     void DestroyRecords();
+    // For a worker that could not be ended: the records leave the list
+    // without being freed.
+    void KeepRecords();
 };

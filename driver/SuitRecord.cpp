@@ -1,5 +1,7 @@
 #include "driver/SuitRecord.h"
 
+#include "threading/Orv_AutoMutex.h"
+
 #include <cstring>
 
 SuitRecord::SuitRecord(int i) : index(i), suitHandle(0), open(false) {
@@ -24,15 +26,13 @@ void SuitRecord::Close() {
 
 void SuitRecord::Read() {
     if (!open) return;
-    frameMutex.WaitForSingleObject();
+    Orv_AutoMutex hold(frameMutex);
     GyroRead(suitHandle, &frame);
-    frameMutex.Release();
 }
 
 void SuitRecord::CopyFrame(Frame& out) {
-    frameMutex.WaitForSingleObject();
+    Orv_AutoMutex hold(frameMutex);
     std::memcpy(&out, &frame, sizeof out);
-    frameMutex.Release();
 }
 
 void SuitRecord::SetNull() { GyroSetNull(suitHandle); }

@@ -32,12 +32,14 @@ void Orv_Thread::Stop() { StopWorker(); }
 
 bool Orv_Thread::Loop() { return running; }
 
-void Orv_Thread::StopWorker() {
-    if (!running) return;
+bool Orv_Thread::StopWorker() {
+    if (!running) return true;
     running = false;
+    bool ended = true;
     if (::WaitForSingleObject(threadHandle, 500) == WAIT_TIMEOUT) {
-        ::TerminateThread(threadHandle, 0);
+        ended = ::TerminateThread(threadHandle, 0) != FALSE;
     }
     ::CloseHandle(threadHandle);
     threadHandle = nullptr;
+    return ended;
 }

@@ -38,8 +38,12 @@ public:
     // Kernel handle of the worker; null when none is held.
     void* threadHandle;
 
-private:
-    void StopWorker();
+protected:
+    // The base's stop procedure, which Stop and the destructor run. False
+    // only when the worker was to be terminated and the system refused: it
+    // may still run, and touch whatever its Run uses. (Windows never
+    // refuses; the Linux layer does when it cannot reach the thread.)
+    bool StopWorker();
 };
 
 static_assert(sizeof(std::atomic<bool>) == 1, "running is one byte");

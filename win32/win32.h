@@ -1,10 +1,11 @@
 // The Win32 kernel and C runtime calls that the plug-in uses.
 //
 // On Windows these are the system's own. On Linux they come from our layer
-// (win32_*_linux.cpp) with the behaviour the thread and mutex classes rely on:
+// (win32/linux/) with the behaviour the thread and mutex classes rely on:
 // recursive mutexes that can be shared by name and pass to the next waiter
 // when their owner dies, bounded waits for threads, and TerminateThread that
-// really ends a thread without taking the process down with it.
+// really ends a thread without taking the process down with it (and says
+// FALSE, as Windows never does, for a thread that keeps the signal away).
 #pragma once
 
 #ifdef _WIN32
@@ -62,7 +63,6 @@ std::uintptr_t _beginthreadex(void* security, unsigned stackSize,
                               unsigned flags, unsigned* threadId);
 BOOL TerminateThread(HANDLE thread, DWORD exitCode);
 BOOL GetExitCodeThread(HANDLE thread, DWORD* exitCode);
-DWORD GetCurrentThreadId();
 void Sleep(DWORD milliseconds);
 
 DWORD GetLastError();

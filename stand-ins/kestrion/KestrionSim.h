@@ -51,6 +51,18 @@ enum class Hang {
     Spin,   // spinning in this library's own code, calling nothing
     Mutex,  // on a plain mutex, held by the thread that asked for the hang
     Pipe,   // in read() on a pipe that nobody writes to
+    // In a condition wait, without time-out, whose mutex GyroFinish takes
+    // to stop the reader (as many libraries do), and so does the reader
+    // thread's exit code (ReaderThreadExits).
+    LockedWait,
+    // On a condition variable inside a dl_iterate_phdr callback, holding
+    // the loader's lock as a C++ unwinder's walk does. Linux only: a plain
+    // wait elsewhere.
+    LoaderWalk,
+    // On a condition variable with every signal of its thread blocked; once
+    // released it writes the rest of its sample, late, then returns. No
+    // signals on Windows: a plain wait there.
+    SignalsBlocked,
 };
 
 KX_SUIT_LIBRARY_API void Reset();
@@ -64,7 +76,8 @@ KX_SUIT_LIBRARY_API void BlockNextRead(int suit);
 // Every later read of `suit` writes half a sample and never returns: until
 // Reset, or until its thread is terminated. A hung read holds none of the
 // library's own locks, so the library stays usable when its reader dies.
-// Hang::Mutex is released only by the thread that asked for it.
+// Hang::Mutex is released only by the thread that asked for it;
+// Hang::LockedWait also by GyroFinish.
 KX_SUIT_LIBRARY_API void HangReads(int suit, Hang how = Hang::Wait);
 // True once a read of `suit` is waiting (blocked or hung), within the bound.
 KX_SUIT_LIBRARY_API bool WaitForWaitingRead(int suit, int timeoutMs);
@@ -88,6 +101,11 @@ KX_SUIT_LIBRARY_API bool FrameIsWhole(const Frame& frame);
 // nanoseconds), or -1 if unknown; for measuring frame age.
 KX_SUIT_LIBRARY_API long long ProducedAtNs(const Frame& frame);
 KX_SUIT_LIBRARY_API long long NowNs();
+
+// How many threads ended inside a Hang::LockedWait read have run the
+// library's per-thread exit code (which takes the reader's lock), since
+// Reset.
+KX_SUIT_LIBRARY_API std::size_t ReaderThreadExits();
 
 // Called inside GyroFinish, after it is logged.
 typedef void (*FinishHook)(void* context);

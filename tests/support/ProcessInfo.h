@@ -25,4 +25,20 @@ inline int BaselineThreadCount() {
 // Open file descriptors (Linux) or kernel handles (Windows), or -1.
 int CountOpenHandles();
 
+// The process's address space (Linux, VmSize), or -1 where not counted.
+long long AddressSpaceBytes();
+
+// Blocks every signal of the calling thread while it lives, as a host that
+// takes its signals in one thread does (nothing where there are none).
+class AllSignalsBlocked {
+public:
+    AllSignalsBlocked();
+    ~AllSignalsBlocked();
+    AllSignalsBlocked(const AllSignalsBlocked&) = delete;
+    AllSignalsBlocked& operator=(const AllSignalsBlocked&) = delete;
+
+private:
+    alignas(8) unsigned char saved_[128];  // the mask it restores
+};
+
 }  // namespace kx

@@ -16,6 +16,13 @@ inline void ExpectToBeTerminated() {
 #endif
 }
 
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+// The allocator is the sanitizer's, not the C runtime's.
+constexpr bool kOwnAllocator = true;
+#else
+constexpr bool kOwnAllocator = false;
+#endif
+
 #if defined(__SANITIZE_THREAD__)
 // ThreadSanitizer holds back asynchronous signals until its next intercepted
 // call, so code that spins without calls cannot be interrupted.

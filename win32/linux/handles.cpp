@@ -3,10 +3,6 @@
 #include "win32/linux/internal.h"
 
 namespace kx {
-
-void ThreadHandleClosed(KernelObject* object);
-void ThreadHandleDuplicated(KernelObject* object);
-
 namespace {
 thread_local DWORD lastError = ERROR_SUCCESS;
 }

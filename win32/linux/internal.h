@@ -46,6 +46,12 @@ KernelObject* Resolve(HANDLE handle, ObjectKind kind);
 DWORD WaitMutex(KernelObject* mutex, DWORD milliseconds);
 BOOL ReleaseMutexObject(KernelObject* mutex);
 DWORD WaitThread(KernelObject* thread, DWORD milliseconds);
+void ThreadHandleClosed(KernelObject* thread);
+void ThreadHandleDuplicated(KernelObject* thread);
+// Before the first thread starts: learns what ending a thread needs, and
+// installs the kill signal's handler, while no thread can hold a lock that
+// either takes.
+void PrepareForcedEnd();
 
 // A thread that ends holding mutexes abandons them; sanitizer builds must be
 // told, as it ends.

@@ -1,368 +1,118 @@
-// Threads for the Linux Win32 layer: _beginthreadex, bounded waits,
-// TerminateThread and Sleep.
-//
-// TerminateThread ends a thread wherever it is, as Windows does. A private
-// signal makes the thread jump back to its start routine (siglongjmp): it
-// leaves every frame it was in without unwinding them, and the mutexes it
-// held become abandoned. Measured on this kind of machine, such a jump is
-// safe anywhere outside the C runtime, and inside it while the thread waits
-// in the kernel. It is unsafe while the thread runs runtime code that may
-// hold one of the runtime's own locks (the allocator's, above all). A thread
-// caught there is single-stepped until it leaves that code, for a bounded
-// time (below).
-//
-// Past that bound the thread is ended where it is. What is given up then is
-// what Windows gives up: a runtime lock that the thread held stays held, and
-// a later call that needs it (a malloc in the same arena, say) blocks for
-// good. Such a thread leaves by a bare exit, so that the runtime's own
-// thread clean-up cannot block on that lock either; its stack, its
-// thread-local data and its unreturned allocations stay behind.
-//
-// A jump out of a condition wait runs glibc's clean-up for the wait, which
-// takes the condition's mutex again: that mutex stays held by the dead
-// thread, as a Windows critical section would.
-//
-// TerminateThread returns TRUE only once the thread has run its last
-// instruction, so a stopped worker never outlives its owner's Stop.
-#include "win32/linux/internal.h"
+// Threads for the Linux Win32 layer: _beginthreadex, bounded waits, handles
+// and Sleep. Every thread starts in ThreadMain, and a thread ended by force
+// (terminate.cpp) jumps back there to leave.
+#include "win32/linux/signals.h"
+#include "win32/linux/thread_object.h"
 
-#include <link.h>
-#include <pthread.h>
 #include <sched.h>
 #include <sys/syscall.h>
 #include <unistd.h>
-#include <csetjmp>
-#include <csignal>
+#include <algorithm>
 #include <cerrno>
-#include <cstring>
 #include <ctime>
-#include <condition_variable>
-#include <mutex>
+#include <thread>
 
 namespace kx {
+
+__thread ThreadState tls __attribute__((tls_model("initial-exec")));
+
 namespace {
-
-// How long TerminateThread waits for a thread to leave the C runtime before
-// ending it there: until the thread has had kPreferSafeCpuMs of processor
-// time to step out (so a busy machine does not cut its chance short), but
-// never past kPreferSafeMs. Stepping out of AddressSanitizer's allocator
-// takes up to twenty times longer. Past kGiveUpMs it gives up.
-#if defined(__SANITIZE_ADDRESS__)
-constexpr int kPreferSafeCpuMs = 600;
-constexpr int kPreferSafeMs = 1200;
-#else
-constexpr int kPreferSafeCpuMs = 30;
-constexpr int kPreferSafeMs = 80;
-#endif
-constexpr int kGiveUpMs = 2000;
-
-std::int64_t ThreadCpuNs(pthread_t thread) {
-    clockid_t clock;
-    timespec used;
-    if (pthread_getcpuclockid(thread, &clock) != 0 || clock_gettime(clock, &used) != 0) return 0;
-    return static_cast<std::int64_t>(used.tv_sec) * 1000000000 + used.tv_nsec;
-}
-
-#if defined(__SANITIZE_THREAD__)
-// ThreadSanitizer runs a handler only where the thread enters one of its
-// interceptors or blocks: a safe point, whatever the saved context says.
-constexpr bool kSignalsAtSafePoints = true;
-#else
-constexpr bool kSignalsAtSafePoints = false;
-#endif
-
-#if defined(__x86_64__)
-constexpr bool kCanSingleStep = !kSignalsAtSafePoints;
-#else
-constexpr bool kCanSingleStep = false;
-#endif
-
-struct CodeRange {
-    std::uintptr_t lo = 0;
-    std::uintptr_t hi = 0;
-};
-
-// The executable code of the C and C++ runtimes (and of the sanitizers',
-// which hold the allocator in their builds).
-struct RuntimeCode {
-    static constexpr int kMax = 16;
-    CodeRange ranges[kMax];
-    int count = 0;
-
-    const CodeRange* Find(std::uintptr_t pc) const {
-        for (int i = 0; i < count; ++i) {
-            if (pc >= ranges[i].lo && pc < ranges[i].hi) return &ranges[i];
-        }
-        return nullptr;
-    }
-};
-
-struct ThreadObject final : KernelObject {
-    ThreadObject() : KernelObject(ObjectKind::Thread) {}
-
-    pthread_t pthread{};
-    unsigned(__stdcall* start)(void*) = nullptr;
-    void* argument = nullptr;
-    DWORD id = 0;
-
-    std::mutex lock;  // guards the fields below up to joined
-    std::condition_variable endedSignal;
-    int handles = 1;
-    bool ended = false;
-    bool bodyReturned = false;
-    DWORD bodyResult = 0;
-    DWORD exitCode = STILL_ACTIVE;
-    bool detached = false;
-    // Ended inside the runtime: its own reference is released by the killer.
-    bool leftByBareExit = false;
-
-    std::mutex joinLock;
-    bool joined = false;
-
-    std::atomic<pid_t> kernelId{0};
-    std::atomic<bool> killRequested{false};
-    std::atomic<bool> killAnywhere{false};
-    std::atomic<DWORD> killCode{0};
-    // Set by the signal handler just before it jumps out of runtime code.
-    volatile sig_atomic_t jumpedFromRuntime = 0;
-    sigjmp_buf exitJump;
-};
-
-// Touched when a thread starts, so the signal handler never triggers the lazy
-// allocation of a dlopen'ed module's thread-local block.
-struct ThreadState {
-    ThreadObject* self = nullptr;
-    int critical = 0;
-    DWORD foreignId = 0;
-};
-thread_local ThreadState tls;
 
 std::atomic<DWORD> nextThreadId{0x1000};
 
 DWORD NewThreadId() { return nextThreadId.fetch_add(4, std::memory_order_relaxed); }
 
-int KillSignal() { return SIGRTMIN + 5; }
+// What Windows gives a thread created with stack size 0: the program's
+// default reserve, 1 MB.
+constexpr size_t kDefaultStackSize = 1 << 20;
 
-// Found once, before the first kill signal, and only read afterwards.
-RuntimeCode runtimeCode;
+enum class Way { Returned, Ended, EndedBare };
 
-bool IsRuntimeName(const char* path) {
-    const char* base = std::strrchr(path, '/');
-    base = base != nullptr ? base + 1 : path;
-    static const char* const kPrefixes[] = {"libc.so",    "ld-linux",   "libstdc++.so", "libgcc_s.so",
-                                            "libasan.so", "libtsan.so", "libubsan.so",  "liblsan.so",
-                                            "libpthread.so"};
-    for (const char* prefix : kPrefixes) {
-        if (std::strncmp(base, prefix, std::strlen(prefix)) == 0) return true;
-    }
-    return false;
-}
-
-void FindRuntimeCode() {
-    dl_iterate_phdr(
-        [](dl_phdr_info* info, size_t, void*) -> int {
-            if (info->dlpi_name == nullptr || !IsRuntimeName(info->dlpi_name)) return 0;
-            for (int i = 0; i < info->dlpi_phnum && runtimeCode.count < RuntimeCode::kMax; ++i) {
-                const ElfW(Phdr)& ph = info->dlpi_phdr[i];
-                if (ph.p_type != PT_LOAD || !(ph.p_flags & PF_X)) continue;
-                const std::uintptr_t lo = info->dlpi_addr + ph.p_vaddr;
-                runtimeCode.ranges[runtimeCode.count++] = CodeRange{lo, lo + ph.p_memsz};
-            }
-            return 0;
-        },
-        nullptr);
-}
-
-#if defined(__x86_64__)
-constexpr greg_t kTrapFlag = 0x100;
-
-std::uintptr_t ProgramCounter(const ucontext_t* uc) {
-    return static_cast<std::uintptr_t>(uc->uc_mcontext.gregs[REG_RIP]);
-}
-
-// Interrupted while blocked in a system call: the instruction before is
-// `syscall` and the call was cut short with EINTR. A thread waiting in the
-// kernel holds none of the runtime's locks that are worth fearing (it is
-// waiting for one, if anything).
-bool WaitingInKernel(const ucontext_t* uc, const CodeRange& code) {
-    const std::uintptr_t pc = ProgramCounter(uc);
-    if (pc < code.lo + 2) return false;
-    const auto* before = reinterpret_cast<const unsigned char*>(pc - 2);
-    return before[0] == 0x0F && before[1] == 0x05 && uc->uc_mcontext.gregs[REG_RAX] == -EINTR;
-}
-
-// Whether stepping should stop before the next instruction: a system call
-// might block SIGTRAP, and a trap that finds it blocked kills the process;
-// a repeated string instruction (a large memset) traps once per element.
-// The killer's next signal takes up the chase after either.
-bool StepStopsBefore(const ucontext_t* uc, const CodeRange& code) {
-    const std::uintptr_t pc = ProgramCounter(uc);
-    if (pc + 3 > code.hi) return true;
-    const auto* next = reinterpret_cast<const unsigned char*>(pc);
-    if (next[0] == 0x0F && next[1] == 0x05) return true;
-    if (next[0] != 0xF2 && next[0] != 0xF3) return false;
-    unsigned char op = next[1];
-    if (op >= 0x40 && op <= 0x4F) op = next[2];  // REX
-    return (op >= 0xA4 && op <= 0xA7) || (op >= 0xAA && op <= 0xAF) || (op >= 0x6C && op <= 0x6F);
-}
-
-void SetSingleStep(ucontext_t* uc, bool on) {
-    if (on) {
-        uc->uc_mcontext.gregs[REG_EFL] |= kTrapFlag;
-    } else {
-        uc->uc_mcontext.gregs[REG_EFL] &= ~kTrapFlag;
-    }
-}
-#else
-std::uintptr_t ProgramCounter(const ucontext_t* uc) {
-#if defined(__i386__)
-    return static_cast<std::uintptr_t>(uc->uc_mcontext.gregs[REG_EIP]);
-#elif defined(__aarch64__)
-    return static_cast<std::uintptr_t>(uc->uc_mcontext.pc);
-#else
-#error "program counter of this architecture"
-#endif
-}
-bool WaitingInKernel(const ucontext_t*, const CodeRange&) { return false; }
-bool StepStopsBefore(const ucontext_t*, const CodeRange&) { return true; }
-void SetSingleStep(ucontext_t*, bool) {}
-#endif
-
-// The kill signal, and the single-step traps that follow a thread out of
-// the runtime.
-void KillSignalHandler(int, siginfo_t*, void* context) {
-    auto* uc = static_cast<ucontext_t*>(context);
-    ThreadState& s = tls;
-    ThreadObject* t = s.self;
-    if (t == nullptr || s.critical != 0 || !t->killRequested.load(std::memory_order_acquire)) {
-        // Layer bookkeeping, or no kill: the killer signals again later.
-        SetSingleStep(uc, false);
-        return;
-    }
-    const CodeRange* runtime = kSignalsAtSafePoints ? nullptr : runtimeCode.Find(ProgramCounter(uc));
-    const bool safe = runtime == nullptr || WaitingInKernel(uc, *runtime);
-    if (!safe && !t->killAnywhere.load(std::memory_order_acquire)) {
-        // Followed out of the runtime one instruction at a time.
-        SetSingleStep(uc, kCanSingleStep && !StepStopsBefore(uc, *runtime));
-        return;
-    }
-    t->jumpedFromRuntime = runtime != nullptr && !safe;
-    s.critical = 1;
-    siglongjmp(t->exitJump, 1);
-}
-
-struct sigaction previousTrapAction;
-
-// A trap that is not ours (a breakpoint instruction, say) gets what it
-// would have got without us.
-void TrapHandler(int signal, siginfo_t* info, void* context) {
-    ThreadObject* t = tls.self;
-    if (t != nullptr && t->killRequested.load(std::memory_order_acquire)) {
-        KillSignalHandler(signal, info, context);
-        return;
-    }
-    if (previousTrapAction.sa_flags & SA_SIGINFO) {
-        if (previousTrapAction.sa_sigaction != nullptr) previousTrapAction.sa_sigaction(signal, info, context);
-        return;
-    }
-    if (previousTrapAction.sa_handler == SIG_IGN) return;
-    if (previousTrapAction.sa_handler != SIG_DFL) {
-        previousTrapAction.sa_handler(signal);
-        return;
-    }
-    struct sigaction fallback;
-    std::memset(&fallback, 0, sizeof fallback);
-    fallback.sa_handler = SIG_DFL;
-    sigaction(SIGTRAP, &fallback, nullptr);
-    raise(SIGTRAP);
-}
-
-void InstallKillHandler() {
-    static std::once_flag once;
-    std::call_once(once, [] {
-        struct sigaction action;
-        std::memset(&action, 0, sizeof action);
-        action.sa_sigaction = KillSignalHandler;
-        action.sa_flags = SA_SIGINFO;  // no SA_RESTART: a killed sleeper must wake
-        sigemptyset(&action.sa_mask);
-        sigaction(KillSignal(), &action, nullptr);
-    });
-}
-
-// Only once a thread is to be single-stepped: programs that never terminate
-// a thread keep their SIGTRAP as it was.
-void InstallTrapHandler() {
-    static std::once_flag once;
-    std::call_once(once, [] {
-        FindRuntimeCode();
-        if (!kCanSingleStep) return;
-        struct sigaction action;
-        std::memset(&action, 0, sizeof action);
-        action.sa_sigaction = TrapHandler;
-        action.sa_flags = SA_SIGINFO;
-        // A kill signal inside this handler would see the handler's own
-        // code, not the runtime code that the trap interrupted.
-        sigemptyset(&action.sa_mask);
-        sigaddset(&action.sa_mask, KillSignal());
-        sigaction(SIGTRAP, &action, &previousTrapAction);
-    });
-}
-
-void SetExitAndSignal(ThreadObject* t, bool bareExit) {
-    {
-        std::lock_guard<std::mutex> guard(t->lock);
-        t->exitCode = t->bodyReturned ? t->bodyResult : t->killCode.load();
-        if (t->exitCode == STILL_ACTIVE) t->exitCode = 0;
-        t->leftByBareExit = bareExit;
-        t->ended = true;
-    }
+// Marks the thread out of the caller's code and wakes its waiters. The
+// notification is made under the lock, so that a thread leaving without a
+// reference of its own never touches the object after a waiter saw `ended`.
+void SetEnded(ThreadObject* t, DWORD code, Way way) {
+    std::lock_guard<std::mutex> guard(t->lock);
+    t->exitCode = code == STILL_ACTIVE ? 0 : code;
+    t->leftBare = way == Way::EndedBare;
+    t->ended = true;
     t->endedSignal.notify_all();
+}
+
+void Leave(ThreadObject* t, DWORD code, Way way) {
+    if (way != Way::Returned) {
+        BlockKillSignal();
+        ReleaseConditionWaitMutexes(t);
+    }
+    if (way == Way::Ended) SkipLibraryExitCode(t);
+    ForgetHeldMutexesForSanitizer();
+    tls.self = nullptr;
+    if (way == Way::EndedBare) {
+        SetEnded(t, code, way);
+        // The kernel still marks the robust mutexes it held as abandoned.
+        // The thread's own reference goes with its last handle: a delete
+        // here would enter the allocator, whose lock it may hold.
+        syscall(SYS_exit, 0);
+    }
+    SetEnded(t, code, way);
+    t->Release();
 }
 
 void* ThreadMain(void* argument) {
     auto* t = static_cast<ThreadObject*>(argument);
-    t->kernelId.store(static_cast<pid_t>(syscall(SYS_gettid)));
-    tls.self = t;
-    tls.critical = 0;
+    UnblockKillSignals();
+    NoteKeysSetAtStart(t);
+    t->stackTop = reinterpret_cast<std::uintptr_t>(__builtin_frame_address(0));
+    ThreadState& s = tls;
+    s.self = t;
+    s.critical = 1;  // no jump before there is somewhere to jump to
     if (sigsetjmp(t->exitJump, 1) == 0) {
+        s.critical = 0;
         const DWORD result = t->start(t->argument);
-        tls.critical = 1;  // past the body: a late kill must not jump back into it
-        std::lock_guard<std::mutex> guard(t->lock);
-        t->bodyReturned = true;
-        t->bodyResult = result;
+        s.critical = 1;  // past the body: a late kill must not jump back into it
+        Leave(t, result, Way::Returned);
+    } else {
+        Leave(t, t->killCode.load(), t->jumpedFromGuardedCall ? Way::EndedBare : Way::Ended);
     }
-    // Returned, or jumped here by a kill. Nothing below allocates.
-    const bool bareExit = t->jumpedFromRuntime != 0;
-    ForgetHeldMutexesForSanitizer();
-    tls.self = nullptr;
-    SetExitAndSignal(t, bareExit);
-    if (bareExit) {
-        // The kernel still marks the robust mutexes it held as abandoned and
-        // wakes the joiner; the runtime's thread clean-up is skipped.
-        syscall(SYS_exit, 0);
-    }
-    t->Release();
     return nullptr;
 }
 
-void JoinOnce(ThreadObject* t) {
-    std::lock_guard<std::mutex> guard(t->joinLock);
-    if (!t->joined && !t->detached) {
-        pthread_join(t->pthread, nullptr);
-        t->joined = true;
+// Whether the kernel thread is gone, reaping it if it is.
+bool Reaped(ThreadObject* t) {
+    std::lock_guard<std::mutex> joinGuard(t->joinLock);
+    if (t->gone || t->detached) return t->gone;
+    bool bare;
+    {
+        std::lock_guard<std::mutex> guard(t->lock);
+        bare = t->leftBare;
     }
+    if (bare) {
+        // Never joined: a join would hand its stack, still holding its
+        // thread-specific values, to the next new thread. The kernel clears
+        // the descriptor's thread id when the thread exits.
+        clockid_t clock;
+        t->gone = pthread_getcpuclockid(t->pthread, &clock) == ESRCH;
+    } else {
+        t->gone = pthread_tryjoin_np(t->pthread, nullptr) == 0;
+    }
+    return t->gone;
 }
-
-ThreadObject* AsThread(KernelObject* o) { return static_cast<ThreadObject*>(o); }
 
 }  // namespace
 
-void TerminationPoint() {
-    ThreadState& s = tls;
-    if (s.self != nullptr && s.critical == 0 &&
-        s.self->killRequested.load(std::memory_order_acquire)) {
-        s.critical = 1;
-        siglongjmp(s.self->exitJump, 1);
+bool AwaitGone(ThreadObject* t, std::int64_t deadline) {
+    for (;;) {
+        if (Reaped(t)) return true;
+        const std::int64_t left = deadline - MonotonicNowNs();
+        if (left <= 0) return false;
+        std::unique_lock<std::mutex> guard(t->lock);
+        if (!t->ended) {
+            t->endedSignal.wait_for(guard, std::chrono::nanoseconds(left));
+            continue;
+        }
+        guard.unlock();
+        // On its way out: the kernel thread ends within microseconds.
+        std::this_thread::sleep_for(std::chrono::nanoseconds(std::min<std::int64_t>(left, 100000)));
     }
 }
 
@@ -381,45 +131,43 @@ DWORD WaitThread(KernelObject* object, DWORD milliseconds) {
     const std::int64_t deadline =
         milliseconds == INFINITE ? INT64_MAX : MonotonicNowNs() + std::int64_t(milliseconds) * 1000000;
     for (;;) {
+        bool gone;
         {
-            LayerSection section;
-            std::unique_lock<std::mutex> guard(t->lock);
-            if (t->ended) break;
-            const std::int64_t left = deadline - MonotonicNowNs();
-            if (left <= 0) return WAIT_TIMEOUT;
             // Sliced, so that a waiter that is itself being terminated notices.
-            const std::int64_t slice = left < 10000000 ? left : 10000000;
-            t->endedSignal.wait_for(guard, std::chrono::nanoseconds(slice));
-            if (t->ended) break;
+            LayerSection section;
+            gone = AwaitGone(t, std::min(deadline, MonotonicNowNs() + 10000000));
         }
+        if (gone) return WAIT_OBJECT_0;
+        if (MonotonicNowNs() >= deadline) return WAIT_TIMEOUT;
         TerminationPoint();
     }
-    JoinOnce(t);
-    return WAIT_OBJECT_0;
 }
 
 void ThreadHandleClosed(KernelObject* object) {
     ThreadObject* t = AsThread(object);
-    bool join = false;
+    bool bare;
     {
+        LayerSection section;
         std::lock_guard<std::mutex> guard(t->lock);
         if (--t->handles > 0) return;
-        if (t->ended) {
-            join = true;
-        } else {
-            // Still running with no handle left: it cleans up after itself.
-            std::lock_guard<std::mutex> joinGuard(t->joinLock);
-            if (!t->joined) {
-                pthread_detach(t->pthread);
-                t->detached = true;
-            }
-        }
+        bare = t->leftBare;
     }
-    if (join) JoinOnce(t);
+    if (bare) {
+        t->Release();  // the reference that the thread could not drop itself
+        return;
+    }
+    // Running, or on its way out, with no handle left: it cleans up after
+    // itself.
+    std::lock_guard<std::mutex> joinGuard(t->joinLock);
+    if (!t->gone) {
+        pthread_detach(t->pthread);
+        t->detached = true;
+    }
 }
 
 void ThreadHandleDuplicated(KernelObject* object) {
     ThreadObject* t = AsThread(object);
+    LayerSection section;
     std::lock_guard<std::mutex> guard(t->lock);
     ++t->handles;
 }
@@ -435,7 +183,8 @@ std::uintptr_t _beginthreadex(void*, unsigned stackSize, unsigned(__stdcall* sta
         return 0;
     }
     LayerSection section;
-    InstallKillHandler();
+    // Before any thread of ours can be ended.
+    PrepareForcedEnd();
     auto* t = new ThreadObject;
     t->start = start;
     t->argument = argument;
@@ -444,10 +193,8 @@ std::uintptr_t _beginthreadex(void*, unsigned stackSize, unsigned(__stdcall* sta
 
     pthread_attr_t attributes;
     pthread_attr_init(&attributes);
-    if (stackSize != 0) {
-        const size_t size = stackSize < PTHREAD_STACK_MIN ? PTHREAD_STACK_MIN : stackSize;
-        pthread_attr_setstacksize(&attributes, size);
-    }
+    pthread_attr_setstacksize(&attributes, stackSize == 0 ? kDefaultStackSize
+                                                          : std::max<size_t>(stackSize, PTHREAD_STACK_MIN));
     const int rc = pthread_create(&t->pthread, &attributes, ThreadMain, t);
     pthread_attr_destroy(&attributes);
     if (rc != 0) {
@@ -459,89 +206,19 @@ std::uintptr_t _beginthreadex(void*, unsigned stackSize, unsigned(__stdcall* sta
     return reinterpret_cast<std::uintptr_t>(NewHandle(t));
 }
 
-BOOL TerminateThread(HANDLE thread, DWORD exitCode) {
-    KernelObject* object = Resolve(thread, ObjectKind::Thread);
-    if (object == nullptr) return FALSE;
-    ThreadObject* t = AsThread(object);
-    if (t == tls.self) {
-        t->killCode.store(exitCode);
-        t->killRequested.store(true, std::memory_order_release);
-        TerminationPoint();
-        return FALSE;  // only reached inside layer bookkeeping, which never calls this
-    }
-    InstallTrapHandler();
-    {
-        LayerSection section;
-        std::lock_guard<std::mutex> guard(t->lock);
-        if (t->ended) return TRUE;
-        if (!t->killRequested.load()) {
-            t->killCode.store(exitCode);
-            t->killRequested.store(true, std::memory_order_release);
-        }
-    }
-    // Signalled again every millisecond: a thread in layer bookkeeping, or
-    // one that a sanitizer keeps from stepping, is caught at a later look.
-    const std::int64_t start = MonotonicNowNs();
-    const std::int64_t cpuStart = ThreadCpuNs(t->pthread);
-    bool ended = false;
-    bool bareExit = false;
-    for (;;) {
-        LayerSection section;
-        std::unique_lock<std::mutex> guard(t->lock);
-        if (t->ended) {
-            ended = true;
-            bareExit = t->leftByBareExit;
-            break;
-        }
-        const std::int64_t elapsedMs = (MonotonicNowNs() - start) / 1000000;
-        if (elapsedMs >= kGiveUpMs) break;
-        if (elapsedMs >= kPreferSafeMs || (ThreadCpuNs(t->pthread) - cpuStart) / 1000000 >= kPreferSafeCpuMs) {
-            t->killAnywhere.store(true, std::memory_order_release);
-        }
-        pthread_kill(t->pthread, KillSignal());
-        t->endedSignal.wait_for(guard, std::chrono::milliseconds(1));
-    }
-    if (!ended) {
-        SetLastError(ERROR_ACCESS_DENIED);
-        return FALSE;
-    }
-    if (bareExit) {
-        // Gone from the kernel before we return: until then the mutexes it
-        // held still look held by a live thread.
-        const std::int64_t bound = MonotonicNowNs() + 100000000;
-        while (syscall(SYS_tgkill, getpid(), t->kernelId.load(), 0) == 0 && MonotonicNowNs() < bound) {
-            sched_yield();
-        }
-        // Never joined: a join would hand its stack, which still holds the
-        // dead thread's thread-specific values, to the next new thread. The
-        // stack is left behind; the thread's own reference is dropped here.
-        {
-            std::lock_guard<std::mutex> joinGuard(t->joinLock);
-            t->joined = true;
-        }
-        t->Release();
-    }
-    return TRUE;
-}
-
 BOOL GetExitCodeThread(HANDLE thread, DWORD* exitCode) {
     KernelObject* object = Resolve(thread, ObjectKind::Thread);
     if (object == nullptr || exitCode == nullptr) return FALSE;
     ThreadObject* t = AsThread(object);
     LayerSection section;
+    const bool gone = Reaped(t);
     std::lock_guard<std::mutex> guard(t->lock);
-    *exitCode = t->ended ? t->exitCode : STILL_ACTIVE;
+    *exitCode = gone ? t->exitCode : STILL_ACTIVE;
     return TRUE;
 }
 
-DWORD GetCurrentThreadId() {
-    ThreadState& s = tls;
-    if (s.self != nullptr) return s.self->id;
-    if (s.foreignId == 0) s.foreignId = NewThreadId();
-    return s.foreignId;
-}
-
 void Sleep(DWORD milliseconds) {
+    TerminationPoint();
     if (milliseconds == 0) {
         sched_yield();
         TerminationPoint();

@@ -27,4 +27,10 @@ int CountOpenHandles() {
     return GetProcessHandleCount(GetCurrentProcess(), &count) ? static_cast<int>(count) : -1;
 }
 
+long long AddressSpaceBytes() { return -1; }
+
+AllSignalsBlocked::AllSignalsBlocked() : saved_{} {}
+
+AllSignalsBlocked::~AllSignalsBlocked() = default;
+
 }  // namespace kx
