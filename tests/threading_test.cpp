@@ -3,10 +3,12 @@
 // them. The kernel calls beneath are held to Windows' behaviour by
 // win32_api_test.
 #include "support/Handoffs.h"
+#include "support/ProcessInfo.h"
 #include "support/UniqueName.h"
 #include "threading/Orv_AutoMutex.h"
 #include "threading/Orv_Mutex.h"
 #include "threading/Orv_Thread.h"
+#include "win32/win32.h"
 
 #include <gtest/gtest.h>
 
@@ -75,6 +77,7 @@ TEST(OrvThread, LoopHoldsFromStartToStopAndEachStartRenewsTheIds) {
     EXPECT_LT(std::chrono::steady_clock::now() - stopping, 400ms) << "Stop waited for an ended thread";
     EXPECT_FALSE(t.Loop());
     EXPECT_EQ(t.threadHandle, nullptr);
+    EXPECT_EQ(t.threadId, first);
     t.Start();
     EXPECT_NE(t.threadId, first);
 }
@@ -103,6 +106,32 @@ TEST(OrvThread, DestroyingARunningWorkerStopsIt) {
         ASSERT_TRUE(Plain::entered.Wait());
     }
     EXPECT_TRUE(Plain::ended.load());  // the base destructor waited for it
+}
+
+// The worker's exit code is 0, whether Run returns or Stop ends it, and Stop
+// closes the handle: read through a duplicate of it. On Linux the handles
+// are the plug-in's own, out of the test's reach.
+TEST(OrvThread, ExitCodeIsZeroWhetherRunReturnsOrIsEnded) {
+    if (!kx::kSystemWin32) GTEST_SKIP() << "the plug-in's thread handles are its own on Linux";
+    const auto exitCodeAfterStop = [](TestThread& t) {
+        t.Start();
+        const HANDLE own = t.threadHandle;
+        HANDLE kept = nullptr;
+        EXPECT_TRUE(DuplicateHandle(GetCurrentProcess(), t.threadHandle, GetCurrentProcess(), &kept, 0, FALSE,
+                                    DUPLICATE_SAME_ACCESS));
+        t.Stop();
+        EXPECT_EQ(WaitForSingleObject(kept, 5000), WAIT_OBJECT_0);
+        DWORD code = STILL_ACTIVE;
+        EXPECT_TRUE(GetExitCodeThread(kept, &code));
+        CloseHandle(kept);
+        EXPECT_FALSE(CloseHandle(own)) << "Stop left the thread's handle open";
+        return code;
+    };
+    TestThread returns([](TestThread&) {});
+    EXPECT_EQ(exitCodeAfterStop(returns), 0u);
+    // Sleeps past Stop's 500 ms without looking at Loop().
+    TestThread deaf([](TestThread&) { std::this_thread::sleep_for(10s); });
+    EXPECT_EQ(exitCodeAfterStop(deaf), 0u);
 }
 
 // A mutex never created is no lock at all; a second Create keeps the first.
