@@ -125,7 +125,7 @@ const char kFooter[] =
     "Exit codes: 0 done (a stream stopped by Ctrl-C included), 1 the plug-in, the suits or a file failed,\n"
     "2 bad command line or no such suit, 128+N recording stopped by signal N (130 Ctrl-C; nothing written).\n"
     "Simulated suits: KESTRION_SIM_SUITS=N (default 2), KESTRION_SIM_INIT=fail, KESTRION_SIM_NO_OPEN=1,3,\n"
-    "KESTRION_SIM_HANG=SUIT:KIND:AFTER (KIND wait, spin, mutex or pipe).";
+    "KESTRION_SIM_HANG=SUIT:KIND:AFTER (KIND wait, spin, mutex or pipe), KESTRION_SIM_READ_MS=N.";
 
 void ReportError(const std::string& message) {
     std::fprintf(stderr, "kestrion-host: %s (see --help)\n", message.c_str());

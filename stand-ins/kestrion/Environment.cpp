@@ -126,6 +126,12 @@ bool ReadEnvironment(EnvironmentSettings* s, std::string* error) {
     if (const char* v = Get("KESTRION_SIM_REPLAY")) {
         if (!ReadReplays(v, Get("KESTRION_SIM_SUITS") != nullptr, s, error)) return false;
     }
+    if (const char* v = Get("KESTRION_SIM_READ_MS")) {
+        if (!ParseInt(v, 0, 1000, &s->readMs)) {
+            *error = "KESTRION_SIM_READ_MS must be a whole number of milliseconds from 0 to 1000, not " + Quoted(v);
+            return false;
+        }
+    }
     if (const char* v = Get("KESTRION_SIM_HANG")) {
         if (!ReadHang(v, s, error)) return false;
     }

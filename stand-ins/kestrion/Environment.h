@@ -22,6 +22,7 @@ struct EnvironmentSettings {
     int hangSuit = -1;
     KestrionSim::Hang hangHow = KestrionSim::Hang::Wait;
     int hangAfter = 0;
+    int readMs = 0;  // KESTRION_SIM_READ_MS: how long each read takes
 };
 
 // Parses the KESTRION_SIM_* variables; false with `error` set on a bad value.

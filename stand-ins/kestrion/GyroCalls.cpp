@@ -129,6 +129,7 @@ int GyroInit(void) {
             if (suit >= 0 && suit < count) l.suits[static_cast<std::size_t>(suit)].openFails = true;
         }
         l.replays = replays;
+        l.readMs = env.readMs;
         l.replayStartNs = SinceEpochNs(l);
         if (env.hangSuit >= 0 && env.hangSuit < count) {
             // Made here, so that a mutex hang is held by the thread that
@@ -200,6 +201,7 @@ int GyroRead(GyroHandle handle, Frame* frame) {
     Library& l = Lib();
     Gate* gate = nullptr;
     Frame next;
+    int slowMs = 0;
     {
         std::lock_guard<std::mutex> guard(l.lock);
         Log(l, "GyroRead", {handle});
@@ -213,18 +215,24 @@ int GyroRead(GyroHandle handle, Frame* frame) {
         }
         if (s.nextReadsWaitAt == nullptr) {
             std::memcpy(frame, &next, sizeof next);
-            return 0;
+            slowMs = l.readMs;
+        } else {
+            // A scripted wait, with half of the new sample already in the
+            // caller's buffer: a copy taken meanwhile without the caller's
+            // lock would be torn.
+            std::memcpy(frame, &next, kHalfFrame);
+            gate = s.nextReadsWaitAt;
+            if (!gate->hangsForGood) s.nextReadsWaitAt = nullptr;
+            ++gate->readers;
+            s.waitingOn = gate;
+            BeforeWaiting(gate->how);
+            l.changed.notify_all();
         }
-        // A scripted wait, with half of the new sample already in the
-        // caller's buffer: a copy taken meanwhile without the caller's lock
-        // would be torn.
-        std::memcpy(frame, &next, kHalfFrame);
-        gate = s.nextReadsWaitAt;
-        if (!gate->hangsForGood) s.nextReadsWaitAt = nullptr;
-        ++gate->readers;
-        s.waitingOn = gate;
-        BeforeWaiting(gate->how);
-        l.changed.notify_all();
+    }
+    if (gate == nullptr) {
+        // Suits slower than their host: the read takes its time.
+        if (slowMs > 0) std::this_thread::sleep_for(std::chrono::milliseconds(slowMs));
+        return 0;
     }
     const KestrionSim::Hang how = gate->how;
     // Only a Reset ends a hung read, but one that keeps signals from its

@@ -10,6 +10,10 @@
 //                         Call::Text() lines, for end-to-end tests
 //   KESTRION_SIM_REPLAY   comma-separated BVH files that suits 0, 1, ... play
 //                         instead of walking (kestrion/Replay.h)
+//   KESTRION_SIM_HANG     SUIT:KIND:AFTER: that suit's reads hang for good
+//                         after AFTER good ones (kestrion/Environment.h)
+//   KESTRION_SIM_READ_MS  how long every read takes, 0 to 1000 ms
+//                         (default 0): suits slower than their host
 // An empty value counts as unset. A bad value is reported on standard
 // error and makes GyroInit fail.
 //

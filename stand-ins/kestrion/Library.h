@@ -82,6 +82,7 @@ struct Library {
     std::vector<SuitState> suits;
     std::vector<std::shared_ptr<const Replay>> replays;  // by suit; the rest walk
     long long replayStartNs = 0;
+    int readMs = 0;  // how long each read takes, from the environment
     std::vector<KestrionSim::Call> log;
     std::vector<std::unique_ptr<Gate>> gates;
     std::vector<std::unique_ptr<Gate>> keptForDeadReaders;
