@@ -9,11 +9,7 @@
 
 #include <gtest/gtest.h>
 #include <pthread.h>
-#ifdef _WIN32
-#include <io.h>
-#else
 #include <unistd.h>
-#endif
 
 #include <atomic>
 #include <climits>

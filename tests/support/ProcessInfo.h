@@ -6,11 +6,7 @@
 namespace kx {
 
 // True where the Win32 calls are the system's own rather than our layer's.
-#ifdef _WIN32
-constexpr bool kSystemWin32 = true;
-#else
-constexpr bool kSystemWin32 = false;
-#endif
+extern const bool kSystemWin32;
 
 // Threads of this process, or -1 when the count cannot be read.
 int CountProcessThreads();

@@ -7,6 +7,9 @@
 #include <string>
 
 namespace kx {
+
+const bool kSystemWin32 = false;
+
 namespace {
 
 int CountEntries(const char* directory) {

@@ -8,6 +8,8 @@
 
 namespace kx {
 
+const bool kSystemWin32 = true;
+
 int CountProcessThreads() {
     HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
     if (snapshot == INVALID_HANDLE_VALUE) return -1;
