@@ -3,8 +3,8 @@
 // replayed through them: files in each naming style, rest pose and up axis,
 // written here, must move our skeleton's bones the way the source's move;
 // our own recordings replay exactly; hostile files are refused, naming
-// file, line and reason, safely. Bad environment settings are refused,
-// saying which and why. (The library's samples and calls are checked
+// file, line and reason, safely. (Bad environment settings: the host
+// program's error test. The library's samples and calls are checked
 // against the reference model, and each setting's effect where the host
 // program runs.)
 #include "app/recording/BvhWriter.h"
@@ -348,7 +348,6 @@ TEST_P(ReplayMapping, MovesEveryBoneAsTheSourceDoes) {
         if (OurBody()[p].parent != kHips && OurBody()[p].parent != kChest) bones.push_back({OurBody()[p].parent, p});
     // The part of `v` across the trunk.
     auto across = [](Vec3 v, Vec3 trunk) { return v - (Dot(v, trunk) / Dot(trunk, trunk)) * trunk; };
-    double worst[2] = {0, 0};  // of the limbs, of the trunk
     for (std::size_t f = 0; f < src.frames.size(); ++f) {
         Frame frame{};
         replay->Pose((f + 0.5) / 30, kestrion::MotionSettings(), &frame);  // at the file's own rate
@@ -356,7 +355,6 @@ TEST_P(ReplayMapping, MovesEveryBoneAsTheSourceDoes) {
         for (const auto& [from, to] : bones) {
             const double off = DegreesBetween(ours.at[to] - ours.at[from], at(src.frames[f], to) - at(src.frames[f], from));
             EXPECT_LT(off, 2.0) << "frame " << f << ", the bone from joint " << from;
-            worst[from == kHips || from == kChest] = std::max(worst[from == kHips || from == kChest], off);
         }
         // Turned about the trunk as the source's hips are: their line from
         // right to left, seen along the trunk.
@@ -368,8 +366,6 @@ TEST_P(ReplayMapping, MovesEveryBoneAsTheSourceDoes) {
         // Centimetres, by the height of the skeleton.
         ASSERT_LT(Length(ours.at[kHips] - (177.0 / src.height) * src.frames[f].at[0]), 0.01) << "frame " << f;
     }
-    RecordProperty("worst_limb_degrees", std::to_string(worst[0]));
-    RecordProperty("worst_trunk_degrees", std::to_string(worst[1]));
 }
 
 INSTANTIATE_TEST_SUITE_P(Styles, ReplayMapping, ::testing::Combine(::testing::Range(0, 3), ::testing::Range(0, 4)),
@@ -426,23 +422,6 @@ protected:
     std::vector<std::string> files;
 };
 
-TEST_F(SimEnvironment, RefusesBadValuesSayingWhichAndWhy) {
-    const std::tuple<std::string, const char*, std::vector<std::string>> bad[] = {
-        {"SUITS", "must be a whole number", {"two", "3x", "99999", "-2000", " "}},
-        {"INIT", "must be 'ok' or 'fail'", {"maybe"}},
-        {"NO_OPEN", "must list suit indices", {"1,,2", "a", "-1", "1,"}},
-        {"HANG", "must be SUIT:KIND:AFTER", {"1:sleep:4", "1:spin", "x:wait:1", "1:mutex:-1", "1:wait:2:3", ":wait:1"}},
-        {"REPLAY", "must name BVH or CSV files separated by commas", {",x.bvh"}},
-    };
-    for (const auto& [name, rule, values] : bad) {
-        for (const std::string& value : values) {
-            EXPECT_FALSE(Read({{name, value}})) << value;
-            EXPECT_NE(error.find("KESTRION_SIM_" + name + " " + rule), std::string::npos) << error;
-            EXPECT_NE(error.find("'" + value + "'"), std::string::npos) << error;
-        }
-    }
-}
-
 TEST_F(SimEnvironment, ReplaysAFilePerSuitUnlessTheSuitsAreCounted) {
     const std::string a = File(Write(kStyles[0], TPose, 3).text), b = File(Write(kStyles[2], TPose, 4).text);
     ASSERT_TRUE(Read({{"REPLAY", a}})) << error;
@@ -451,8 +430,6 @@ TEST_F(SimEnvironment, ReplaysAFilePerSuitUnlessTheSuitsAreCounted) {
     EXPECT_EQ(settings.suits, 3);  // the third walks
     ASSERT_EQ(settings.replays.size(), 2u);
     EXPECT_EQ(settings.replays[1]->Frames(), 4u);  // in the list's order
-    EXPECT_FALSE(Read({{"SUITS", "1"}, {"REPLAY", a + "," + b}}));
-    EXPECT_EQ(error, "KESTRION_SIM_REPLAY names 2 files for 1 suits");
 }
 
 // What a writer puts in a file.
@@ -555,22 +532,17 @@ TEST_F(SimEnvironment, RefusesHostileReplaysSayingWhereAndWhySafely) {
         EXPECT_EQ(error.rfind("KESTRION_SIM_REPLAY: '" + file + "' line " + std::to_string(line) + ": ", 0), 0u) << error;
         EXPECT_NE(error.find(reason), std::string::npos) << error;
     }
-    // Refused before they are read, or counted. (The messages' safety is the
-    // fuzz target's to check, on its corpus.)
-    const std::string folder = File("").append(".folder"), big = File("");
-    std::filesystem::create_directory(folder);
-    std::filesystem::resize_file(big, (16 << 20) + 1);
+    // Refused before they are read, or counted. (Folders, devices and files
+    // too large: the replay test's; the messages' safety: the fuzz
+    // target's, on its corpus.)
     const std::pair<std::map<std::string, std::string>, std::string> files[] = {
-        {{{"REPLAY", folder}}, "cannot read '" + folder + "': it is a folder"},
-        {{{"REPLAY", big + ".missing"}}, "cannot read '" + big + ".missing': no such file"},
-        {{{"REPLAY", big}}, "cannot read '" + big + "': it is 16.0 MiB, more than the 16 MiB replays may take"},
-        {{{"REPLAY", big + ".missing," + big + ".missing"}, {"SUITS", "1"}}, "names 2 files for 1 suits"},
+        {{{"REPLAY", "none.bvh"}}, "cannot read 'none.bvh': no such file"},
+        {{{"REPLAY", "none.bvh,none.bvh"}, {"SUITS", "1"}}, "names 2 files for 1 suits"},
     };
     for (const auto& [given, message] : files) {
         EXPECT_FALSE(Read(given));
-        EXPECT_NE(error.find(message), std::string::npos) << error.substr(0, 400);
+        EXPECT_NE(error.find(message), std::string::npos) << error;
     }
-    std::filesystem::remove(folder);
 }
 
 }  // namespace

@@ -73,8 +73,8 @@ TEST_F(ManyChannels, EightChannelsConnectReadAndResetAtOnceCycleAfterCycle) {
             ASSERT_TRUE(Eventually([&] { return kx::CountProcessThreads() <= threadsBefore; })) << "cycle " << cycle;
         }
     }
-    EXPECT_TRUE(Eventually([&] { return kx::CountProcessThreads() == threadsBefore; }));
-    EXPECT_TRUE(Eventually([&] { return kx::CountOpenHandles() == handlesBefore; }));
-    std::printf("%ld cycles; threads %d before, %d after; open handles %d before, %d after\n", cycles,
-                threadsBefore, kx::CountProcessThreads(), handlesBefore, kx::CountOpenHandles());
+    EXPECT_TRUE(Eventually([&] { return kx::CountProcessThreads() == threadsBefore; }))
+        << "threads " << threadsBefore << " before, " << kx::CountProcessThreads() << " after";
+    EXPECT_TRUE(Eventually([&] { return kx::CountOpenHandles() == handlesBefore; }))
+        << "open handles " << handlesBefore << " before, " << kx::CountOpenHandles() << " after";
 }

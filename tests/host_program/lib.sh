@@ -11,7 +11,7 @@ tests_dir=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 program="$program_dir/$(basename "$program")"  # the tests run elsewhere
 plugin_file=$(ls "$program_dir" | grep -E '^(lib)?KestrionUnique\.(so|dll)$')
 # The simulated suits' defaults, whatever the caller's environment says.
-unset KESTRION_SIM_SUITS KESTRION_SIM_INIT KESTRION_SIM_NO_OPEN KESTRION_SIM_REPLAY
+unset KESTRION_SIM_SUITS KESTRION_SIM_INIT KESTRION_SIM_NO_OPEN KESTRION_SIM_REPLAY KESTRION_SIM_HANG KESTRION_SIM_READ_MS
 failures=0
 
 # Every test works in a fresh folder of its own, removed afterwards.
