@@ -27,7 +27,7 @@ run() {  # name, command...: shows the test's own summary line
   local start=$SECONDS
   if output=$("$@" 2>&1); then
     echo "$name [$((SECONDS - start)) s]:"
-    grep -E 'agree|cycles|survived' <<<"$output" | sed 's/^/  /'
+    grep -E 'agree|\[  PASSED  \]' <<<"$output" | sed 's/^/  /'
   else
     printf '%s\n' "$output" | tail -40
     echo "$name: FAILED"
