@@ -13,6 +13,8 @@ declare -A below=(
   [driver]="abi win32 geometry threading host"
   [plugin]="abi win32 geometry threading host driver"
   [stand-ins/tessarel]="abi host"
+  [stand-ins/kestrion/motion]="abi geometry driver"
+  [stand-ins/kestrion/replay]="abi geometry driver stand-ins/kestrion/motion"
   [stand-ins/kestrion]="abi geometry host driver kestrion"
   # The program loads the plug-in and the stand-ins at run time: it sees
   # their interfaces, never their insides.

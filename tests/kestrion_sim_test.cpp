@@ -11,8 +11,8 @@
 #include "app/recording/CsvWriter.h"
 #include "app/recording/FrameResampler.h"
 #include "kestrion/Environment.h"
-#include "kestrion/Replay.h"
-#include "kestrion/SuitMotion.h"
+#include "kestrion/replay/Replay.h"
+#include "kestrion/motion/SuitMotion.h"
 #include "support/Kinematics.h"
 #include "support/UniqueName.h"
 

@@ -2,7 +2,7 @@
 // checked against the frame's angles as Rz·Rx·Ry, and the whole body in
 // Unity's axes checked to be ours mirrored.
 #include "app/osc/VmcPose.h"
-#include "kestrion/SuitMotion.h"
+#include "kestrion/motion/SuitMotion.h"
 #include "support/Kinematics.h"
 
 #include <gtest/gtest.h>

@@ -1,7 +1,7 @@
 #include "kestrion/Environment.h"
 
-#include "kestrion/Quoted.h"
-#include "kestrion/Replay.h"
+#include "kestrion/replay/Quoted.h"
+#include "kestrion/replay/Replay.h"
 
 #include <algorithm>
 #include <cerrno>

@@ -9,7 +9,7 @@
 //   KESTRION_SIM_CALL_LOG a file to append every call but GyroRead to, as
 //                         Call::Text() lines, for end-to-end tests
 //   KESTRION_SIM_REPLAY   comma-separated BVH files that suits 0, 1, ... play
-//                         instead of walking (kestrion/Replay.h)
+//                         instead of walking (kestrion/replay/Replay.h)
 //   KESTRION_SIM_HANG     SUIT:KIND:AFTER: that suit's reads hang for good
 //                         after AFTER good ones (kestrion/Environment.h)
 //   KESTRION_SIM_READ_MS  how long every read takes, 0 to 1000 ms
@@ -21,7 +21,7 @@
 // defaults are a library that starts, three suits that all open, and reads
 // that return at once. Every call is then logged, in order.
 //
-// Samples: see kestrion/SuitMotion.h for units. leadWord counts the suit's
+// Samples: see kestrion/motion/SuitMotion.h for units. leadWord counts the suit's
 // samples from 1; tailWords[0] is a checksum of bytes 0 to 231 and
 // tailWords[1] the suit index, so a torn copy is detectable (FrameIsWhole).
 #pragma once

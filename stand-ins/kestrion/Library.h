@@ -5,8 +5,8 @@
 
 #include "kestrion/KestrionSim.h"
 #include "kestrion/Pipe.h"
-#include "kestrion/Replay.h"
-#include "kestrion/SuitMotion.h"
+#include "kestrion/replay/Replay.h"
+#include "kestrion/motion/SuitMotion.h"
 
 #include <array>
 #include <atomic>

@@ -2,7 +2,7 @@
 // our CSV recordings: each ends in frames whose every value is finite, or
 // in a refusal whose message is short and printable. Anything else aborts,
 // which the fuzzer and the corpus run report.
-#include "kestrion/Replay.h"
+#include "kestrion/replay/Replay.h"
 
 #include <cmath>
 #include <cstdint>

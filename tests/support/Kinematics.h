@@ -7,7 +7,7 @@
 
 #include "driver/Frame.h"
 #include "driver/Skeleton.h"
-#include "kestrion/Rotation.h"
+#include "kestrion/motion/Rotation.h"
 
 #include <cmath>
 #include <string>

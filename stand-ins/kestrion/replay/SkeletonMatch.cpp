@@ -1,7 +1,7 @@
-#include "kestrion/SkeletonMatch.h"
+#include "kestrion/replay/SkeletonMatch.h"
 
 #include "driver/Skeleton.h"
-#include "kestrion/Quoted.h"
+#include "kestrion/replay/Quoted.h"
 
 #include <cctype>
 #include <string_view>

@@ -3,7 +3,7 @@
 // was delivered.
 #pragma once
 
-#include "kestrion/Replay.h"
+#include "kestrion/replay/Replay.h"
 
 #include <cstddef>
 #include <string>

@@ -3,7 +3,7 @@
 #pragma once
 
 #include "driver/Joint.h"
-#include "kestrion/BvhReader.h"
+#include "kestrion/replay/BvhReader.h"
 
 #include <array>
 #include <string>

@@ -1,7 +1,7 @@
-#include "kestrion/SuitMotion.h"
+#include "kestrion/motion/SuitMotion.h"
 
 #include "driver/Skeleton.h"
-#include "kestrion/Rotation.h"
+#include "kestrion/motion/Rotation.h"
 
 #include <algorithm>
 #include <array>

@@ -1,7 +1,7 @@
-#include "kestrion/BvhReader.h"
+#include "kestrion/replay/BvhReader.h"
 
-#include "kestrion/Limits.h"
-#include "kestrion/Quoted.h"
+#include "kestrion/replay/Limits.h"
+#include "kestrion/replay/Quoted.h"
 
 #include <cctype>
 #include <cmath>

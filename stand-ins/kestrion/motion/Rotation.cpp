@@ -1,4 +1,4 @@
-#include "kestrion/Rotation.h"
+#include "kestrion/motion/Rotation.h"
 
 #include <cmath>
 

@@ -1,8 +1,8 @@
-#include "kestrion/CsvReader.h"
+#include "kestrion/replay/CsvReader.h"
 
 #include "driver/Skeleton.h"
-#include "kestrion/Quoted.h"
-#include "kestrion/TextScanner.h"
+#include "kestrion/replay/Quoted.h"
+#include "kestrion/replay/TextScanner.h"
 
 #include <array>
 #include <cmath>

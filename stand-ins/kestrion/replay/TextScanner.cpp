@@ -1,7 +1,7 @@
-#include "kestrion/TextScanner.h"
+#include "kestrion/replay/TextScanner.h"
 
-#include "kestrion/Limits.h"
-#include "kestrion/Quoted.h"
+#include "kestrion/replay/Limits.h"
+#include "kestrion/replay/Quoted.h"
 
 #include <charconv>
 #include <cmath>

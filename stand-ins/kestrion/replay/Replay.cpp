@@ -1,9 +1,9 @@
-#include "kestrion/Replay.h"
+#include "kestrion/replay/Replay.h"
 
-#include "kestrion/BvhReplay.h"
-#include "kestrion/CsvReader.h"
-#include "kestrion/Quoted.h"
-#include "kestrion/Rotation.h"
+#include "kestrion/replay/BvhReplay.h"
+#include "kestrion/replay/CsvReader.h"
+#include "kestrion/replay/Quoted.h"
+#include "kestrion/motion/Rotation.h"
 
 #include <cctype>
 #include <cerrno>

@@ -4,8 +4,8 @@
 #pragma once
 
 #include "driver/Frame.h"
-#include "kestrion/Limits.h"
-#include "kestrion/SuitMotion.h"
+#include "kestrion/replay/Limits.h"
+#include "kestrion/motion/SuitMotion.h"
 
 #include <memory>
 #include <string>

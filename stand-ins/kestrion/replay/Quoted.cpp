@@ -1,4 +1,4 @@
-#include "kestrion/Quoted.h"
+#include "kestrion/replay/Quoted.h"
 
 #include <cstdio>
 

@@ -3,7 +3,7 @@
 // nothing but the caller's own result grows with the file.
 #pragma once
 
-#include "kestrion/TextScanner.h"
+#include "kestrion/replay/TextScanner.h"
 
 #include <array>
 #include <cstddef>

@@ -7,7 +7,7 @@
 // file that stands along another axis than Y is stood up.
 #pragma once
 
-#include "kestrion/Replay.h"
+#include "kestrion/replay/Replay.h"
 
 #include <cstddef>
 #include <string>

@@ -1,9 +1,9 @@
-#include "kestrion/BvhReplay.h"
+#include "kestrion/replay/BvhReplay.h"
 
 #include "driver/Skeleton.h"
-#include "kestrion/BvhReader.h"
-#include "kestrion/Rotation.h"
-#include "kestrion/SkeletonMatch.h"
+#include "kestrion/replay/BvhReader.h"
+#include "kestrion/motion/Rotation.h"
+#include "kestrion/replay/SkeletonMatch.h"
 
 #include <algorithm>
 #include <array>
