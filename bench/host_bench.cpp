@@ -9,8 +9,8 @@
 // reading its frame stream (what a browser's page holds open), against
 // `kestrion-host stream`, both at 4 simulated suits and 40 Hz: the CPU time
 // of each program's threads over a window after its start. And the
-// delay from GetData to the frame leaving the server, in this process: the
-// server's hook runs once the frame's bytes are handed to the socket.
+// delay from GetData to the frame reaching a reader of the stream, in this
+// process: the reader takes the clock as each frame's event arrives.
 #include "BenchSupport.h"
 
 #include "app/base/Failure.h"
