@@ -65,7 +65,10 @@ done <<'EOF'
 1|no suits found|plug-in: Kestrion: Unable to initialize|KESTRION_SIM_INIT=fail host record none.bvh
 1|suit 1 sends no frames|plug-in: Stopped Kestrion driver|KESTRION_SIM_NO_OPEN=1 host record closed.csv --seconds 1
 1|no suits found|Kestrion simulator: KESTRION_SIM_SUITS must be a whole number from -1024 to 1024, not 'two'|KESTRION_SIM_SUITS=two host record bad.bvh
-1|no suits found|Kestrion simulator: KESTRION_SIM_READ_MS must be a whole number of milliseconds from 0 to 1000, not '-5'|KESTRION_SIM_READ_MS=-5 host record bad.csv
+1|no suits found|Kestrion simulator: KESTRION_SIM_READ_MS must be a whole number of milliseconds from 0 to 1000, not '3x'|KESTRION_SIM_READ_MS=3x host record bad.csv
+1|no suits found|Kestrion simulator: KESTRION_SIM_INIT must be 'ok' or 'fail', not 'maybe'|KESTRION_SIM_INIT=maybe host record bad.csv
+1|no suits found|Kestrion simulator: KESTRION_SIM_NO_OPEN must list suit indices from 0 to 1023 separated by commas, not '1,'|KESTRION_SIM_NO_OPEN=1, host record bad.csv
+1|no suits found|Kestrion simulator: KESTRION_SIM_HANG must be SUIT:KIND:AFTER (KIND wait|KESTRION_SIM_HANG=1:wait:2:3 host record bad.csv
 1|walk.csv exists; add --force to overwrite it||host record walk.csv --seconds 0.2
 1|walk-suit1.bvh exists; add --force|plug-in: Stopped Kestrion driver|host record walk.bvh --seconds 0.2
 1|cannot write no/such/dir/walk.csv||host record no/such/dir/walk.csv --seconds 0.2
