@@ -28,3 +28,10 @@ const std::array<SkeletonJoint, kJointCount>& Skeleton() {
     }();
     return joints;
 }
+
+std::string CsvColumn(std::size_t i) {
+    static const char* const kFirst[] = {"frame", "time_s", "suit", "x_cm", "y_cm", "z_cm"};
+    static const char* const kAxes[] = {"_x_deg", "_y_deg", "_z_deg"};
+    if (i < 6) return kFirst[i];
+    return std::string(Skeleton()[(i - 6) / 3].columnName) + kAxes[(i - 6) % 3];
+}

@@ -5,6 +5,8 @@
 #include "driver/Joint.h"
 
 #include <array>
+#include <cstddef>
+#include <string>
 
 struct SkeletonJoint {
     const char* name;        // as in a BVH file: "LeftKnee"
@@ -17,3 +19,9 @@ struct SkeletonJoint {
 
 // Indexed by joint::Id.
 const std::array<SkeletonJoint, kJointCount>& Skeleton();
+
+// A recording's CSV columns: frame, time, suit, the position, then each
+// joint's three angles; what our recordings write and our replays read.
+constexpr std::size_t kCsvColumns = 6 + 3 * kJointCount;
+// Column `i`'s name in the header: "frame", "x_cm", "left_knee_y_deg".
+std::string CsvColumn(std::size_t i);

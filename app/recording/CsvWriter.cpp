@@ -7,12 +7,8 @@
 namespace kxhost {
 
 bool CsvWriter::Begin() {
-    std::string header = "frame,time_s,suit,x_cm,y_cm,z_cm";
-    for (const SkeletonJoint& joint : Skeleton()) {
-        for (const char* axis : {"_x_deg", "_y_deg", "_z_deg"}) {
-            header.append(",").append(joint.columnName).append(axis);
-        }
-    }
+    std::string header;
+    for (std::size_t i = 0; i < kCsvColumns; ++i) header.append(i == 0 ? "" : ",").append(CsvColumn(i));
     header.push_back('\n');
     return std::fputs(header.c_str(), file_) >= 0;
 }

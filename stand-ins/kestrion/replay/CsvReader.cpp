@@ -11,19 +11,11 @@
 namespace kestrion {
 namespace {
 
-constexpr std::size_t kColumns = 6 + 3 * kJointCount;
 constexpr int kMaxSuit = 1023;
 // As a BVH file's, and for a single frame, the suits' own pace.
 constexpr double kShortestFrame = 0.0001, kLongestFrame = 10.0, kSingleFrame = 0.025;
 
-std::string Column(std::size_t i) {
-    static const char* const kFirst[] = {"frame", "time_s", "suit", "x_cm", "y_cm", "z_cm"};
-    static const char* const kAxes[] = {"_x_deg", "_y_deg", "_z_deg"};
-    if (i < 6) return kFirst[i];
-    return std::string(Skeleton()[(i - 6) / 3].columnName) + kAxes[(i - 6) % 3];
-}
-
-// The fields of a line, up to kColumns of them; how many there are.
+// The fields of a line, up to kCsvColumns of them; how many there are.
 std::size_t Fields(std::string_view line, std::string_view* fields) {
     std::size_t count = 0, start = 0;
     for (std::size_t i = 0; i <= line.size(); ++i) {
@@ -31,7 +23,7 @@ std::size_t Fields(std::string_view line, std::string_view* fields) {
         std::string_view field = line.substr(start, i - start);
         while (!field.empty() && TextScanner::IsBlank(field.front())) field.remove_prefix(1);
         while (!field.empty() && TextScanner::IsBlank(field.back())) field.remove_suffix(1);
-        if (count < kColumns) fields[count] = field;
+        if (count < kCsvColumns) fields[count] = field;
         ++count;
         start = i + 1;
     }
@@ -43,27 +35,27 @@ public:
     Rows(std::vector<CsvTake>* takes, std::string* reason) : takes_(*takes), reason_(*reason) {}
 
     bool Header(std::string_view line) {
-        std::string_view fields[kColumns];
+        std::string_view fields[kCsvColumns];
         const std::size_t count = Fields(line, fields);
-        for (std::size_t i = 0; i < kColumns && i < count; ++i) {
-            if (fields[i] != Column(i)) {
+        for (std::size_t i = 0; i < kCsvColumns && i < count; ++i) {
+            if (fields[i] != CsvColumn(i)) {
                 return Fail("not a CSV recording of ours: column " + std::to_string(i + 1) + " is " +
-                            Quoted(fields[i]) + ", not '" + Column(i) + "'");
+                            Quoted(fields[i]) + ", not '" + CsvColumn(i) + "'");
             }
         }
-        return count == kColumns ||
+        return count == kCsvColumns ||
                Fail("not a CSV recording of ours: " + std::to_string(count) + " columns, not " +
-                    std::to_string(kColumns));
+                    std::to_string(kCsvColumns));
     }
 
     bool Row(std::string_view line) {
-        std::string_view fields[kColumns];
+        std::string_view fields[kCsvColumns];
         const std::size_t count = Fields(line, fields);
-        if (count != kColumns) {
-            return Fail(std::to_string(count) + " values on a row, expected " + std::to_string(kColumns));
+        if (count != kCsvColumns) {
+            return Fail(std::to_string(count) + " values on a row, expected " + std::to_string(kCsvColumns));
         }
-        double v[kColumns];
-        for (std::size_t i = 0; i < kColumns; ++i) {
+        double v[kCsvColumns];
+        for (std::size_t i = 0; i < kCsvColumns; ++i) {
             if (!ParseNumber(fields[i], &v[i], &reason_)) return false;
         }
         if (v[0] != std::floor(v[0]) || v[0] < 0) return Fail("frame " + Quoted(fields[0]) + " is not a frame number");
