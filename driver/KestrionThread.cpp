@@ -37,13 +37,7 @@ KestrionThread::KestrionThread(const KestrionThread& other)
 
 KestrionThread& KestrionThread::operator=(const KestrionThread&) { return *this; }
 
-KestrionThread::~KestrionThread() {
-    if (StopWorker()) {
-        DestroyRecords();
-    } else {
-        KeepRecords();
-    }
-}
+KestrionThread::~KestrionThread() { EndWorker(); }
 
 void KestrionThread::Start() {
     if (Loop()) return;
@@ -78,15 +72,19 @@ void KestrionThread::Run() {
 }
 
 void KestrionThread::Stop() {
-    if (StopWorker()) {
-        DestroyRecords();
-    } else {
-        KeepRecords();
-        Message("Kestrion: Unable to end the reader thread; its suit records are kept");
-    }
+    if (!EndWorker()) Message("Kestrion: Unable to end the reader thread; its suit records are kept");
     nrOfSuits = 0;
     GyroFinish();
     Message("Stopped Kestrion driver");
+}
+
+bool KestrionThread::EndWorker() {
+    if (!StopWorker()) {
+        KeepRecords();
+        return false;
+    }
+    DestroyRecords();
+    return true;
 }
 
 void KestrionThread::DestroyRecords() {

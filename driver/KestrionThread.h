@@ -70,6 +70,9 @@ public:
 
 private:
     bool InRange(int suit) const { return suit >= 0 && suit < nrOfSuits; }
+    // The base's stop procedure, then the records freed; or kept, and false,
+    // when the worker could not be ended.
+    bool EndWorker();
     void DestroyRecords();
     // For a worker that could not be ended: the records leave the list
     // without being freed.
